@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// Between the local file name and the URL of a list line.
+inline const QString Separator = QStringLiteral(" -> ");
+
+// A list line taken apart: the first " -> " ends the file name, the rest is the URL.
+// A line without the separator (typed into the list file by hand) is a bare URL whose
+// file name is derived like a dropped link's.
+struct UrlEntry
+{
+    QString fileName;
+    QString url;
+    bool hasSeparator = true;
+
+    static UrlEntry parse(const QString &line);
+    // "name -> url" for a dropped link.
+    static QString make(const QString &url);
+};
+
+// The part of a URL after its last "\", "/" or ":"; all of it when it holds none.
+QString FileNameFromUrl(const QString &url);
+
+// A name that can only ever mean one entry inside the download folder: "/", NUL and
+// control characters become "_", "." and ".." become "_." and "_..", an empty name
+// becomes "index.html", and overlong names are shortened to fit the file system.
+QString SafeFileName(const QString &name);
