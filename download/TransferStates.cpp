@@ -1,0 +1,66 @@
+#include "download/TransferStates.h"
+
+#include "download/Inet.h"
+#include "log/ActivityLog.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QThread>
+
+TransferStates::TransferStates(ActivityLog *log, Inet *inet, QObject *parent)
+    : QObject(parent)
+    , m_log(log)
+    , m_inet(inet)
+{
+    if (m_inet)
+        connect(m_inet, &Inet::StateChanged, this, &TransferStates::Inet_StateChanged);
+}
+
+QString TransferStates::StateText(qint16 code)
+{
+    switch (code) {
+    case 0: return QStringLiteral("Kein zu berichtender Status.");
+    case 1: return QStringLiteral("Das Steuerelement sucht die IP-Adresse des angegebenen Host-Rechners.");
+    case 2: return QStringLiteral("Das Steuerelement hat die IP-Adresse des angegebenen Host-Rechners gefunden.");
+    case 3: return QStringLiteral("Das Steuerelement baut die Verbindung mit dem Host-Rechner auf.");
+    case 4: return QStringLiteral("Das Steuerelement hat die Verbindung mit dem Host-Rechner aufgebaut.");
+    case 5: return QStringLiteral("Das Steuerelement sendet eine Anforderung an den Host-Rechner.");
+    case 6: return QStringLiteral("Das Steuerelement hat die Anforderung erfolgreich gesendet.");
+    case 7: return QStringLiteral("Das Steuerelement ruft eine Antwort vom Host-Rechner ab.");
+    case 8: return QStringLiteral("Das Steuerelement hat eine Antwort vom Host-Rechner erfolgreich abgerufen.");
+    case 9: return QStringLiteral("Das Steuerelement versucht die Verbindung mit dem Host-Rechner zu beenden.");
+    case 10: return QStringLiteral("Das Steuerelement hat die Verbindung mit dem Host-Rechner erfolgreich beendet.");
+    case 11: return QStringLiteral("Bei der Kommunikation mit dem Host-Rechner ist ein Fehler aufgetreten.");
+    case 12: return QStringLiteral("Die Anforderung wurde beendet, und alle Daten wurden empfangen.");
+    default: return QString();
+    }
+}
+
+void TransferStates::Inet_StateChanged(qint16 State)
+{
+    LastState = State;
+    m_log->WriteLog(u'\'' + StateText(State) + QStringLiteral("' (Code ") + QString::number(State) + u')');
+    const qint32 code = m_inet ? m_inet->ResponseCode() : 0;
+    if (code != 0)
+        m_log->WriteLog(u'\'' + m_inet->ResponseInfo() + QStringLiteral("' (Code ") + QString::number(code) + u')');
+}
+
+void TransferStates::WaitFor(qint16 s)
+{
+    m_log->WriteLog(QStringLiteral("WaitFor: Warte auf State ") + QString::number(s));
+    // Test first: a state that is already current ends the wait without touching the
+    // event loop. Otherwise sleep until something arrives; every request ends with a
+    // final state, so this returns.
+    while (LastState != s && !m_abort)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (LastState == s)
+        m_log->WriteLog(QStringLiteral("WaitFor: State ") + QString::number(s) + QStringLiteral(" eingetroffen"));
+}
+
+void TransferStates::requestAbort()
+{
+    m_abort = true;
+    // Wake a WaitFor that sleeps in the event loop.
+    if (auto *dispatcher = QAbstractEventDispatcher::instance(thread()))
+        dispatcher->wakeUp();
+}

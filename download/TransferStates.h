@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class ActivityLog;
+class Inet;
+
+// Keeps the latest state the transfer component reported (LastState), logs every
+// state in German, and lets the download run wait for a state.
+class TransferStates : public QObject
+{
+    Q_OBJECT
+
+public:
+    TransferStates(ActivityLog *log, Inet *inet, QObject *parent = nullptr);
+
+    static QString StateText(qint16 code);
+
+    // Connected to Inet::StateChanged.
+    void Inet_StateChanged(qint16 State);
+
+    // Sleeps in the event loop until LastState equals s. Ends early only when the
+    // program is being closed (abortRequested), so that a run can wind down.
+    void WaitFor(qint16 s);
+
+    void requestAbort();
+    bool abortRequested() const { return m_abort; }
+
+    qint16 LastState = 0;
+
+private:
+    ActivityLog *m_log;
+    Inet *m_inet;
+    bool m_abort = false;
+};
