@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class ActivityLog;
+class Inet;
+class TransferStates;
+class UrlList;
+
+// The download run over the whole URL list, last entry first. What it needs of the
+// window (the button, the closing message, the beep, the file manager) comes in
+// through Host, so the run itself knows no widgets.
+class DownloadRun
+{
+public:
+    struct Host
+    {
+        std::function<void(bool)> setDownloadEnabled;
+        std::function<void(const QString &)> showMessage;
+        std::function<void()> beep;
+        std::function<void(const QString &)> openFileManager;
+    };
+
+    DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferStates *states);
+
+    void setDownloadDir(const QString &dir) { m_downloadDir = dir; }
+    void setBatchMode(bool batch) { m_batchMode = batch; }
+    void setHost(Host host) { m_host = std::move(host); }
+    // Overrides the 45-second request time-out; for tests of stalled servers.
+    void setRequestTimeoutMs(int milliseconds) { m_requestTimeoutMs = milliseconds; }
+
+    void DownloadAll();
+
+    bool running() const { return m_running; }
+    // Outcome of the latest run.
+    int arrived() const { return m_arrived; }
+    int failed() const { return m_failed; }
+    bool aborted() const { return m_aborted; }
+
+    // The first free name among name, (1)name, (2)name, ... in dir. Anything of that
+    // name counts as taken: file, folder, socket, link (dangling or not).
+    static QString ChooseLocalPath(const QString &dir, const QString &fileName, int *counter = nullptr);
+    // Removes the hidden files a killed run left behind in dir.
+    static void RemoveLeftovers(const QString &dir);
+
+private:
+    enum class Outcome { Arrived, NotFound, Failed, Aborted };
+    Outcome downloadEntry(int k);
+
+    ActivityLog *m_log;
+    UrlList *m_list;
+    Inet *m_inet;
+    TransferStates *m_states;
+    QString m_downloadDir;
+    bool m_batchMode = false;
+    Host m_host;
+    int m_requestTimeoutMs = 0;
+    bool m_running = false;
+    bool m_aborted = false;
+    int m_arrived = 0;
+    int m_failed = 0;
+};
