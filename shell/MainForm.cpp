@@ -1,0 +1,147 @@
+#include "shell/MainForm.h"
+
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+
+void WrapButton::paintEvent(QPaintEvent *)
+{
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const QString caption = option.text;
+    option.text.clear();
+    painter.drawControl(QStyle::CE_PushButton, option);
+    const QRect area = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+    painter.drawItemText(area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, palette(),
+                         isEnabled(), caption, QPalette::ButtonText);
+}
+
+void DropListView::dragEnterEvent(QDragEnterEvent *event)
+{
+    event->acceptProposedAction();
+}
+
+void DropListView::dragMoveEvent(QDragMoveEvent *event)
+{
+    event->acceptProposedAction();
+}
+
+void DropListView::dropEvent(QDropEvent *event)
+{
+    event->acceptProposedAction();
+    Q_EMIT dropped(event->mimeData());
+}
+
+QIcon QuorvexIcon()
+{
+    // A blue folder with a green arrow pointing into it, drawn for both sizes.
+    QIcon icon;
+    for (const int size : {16, 32}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal s = size / 32.0;
+        p.setPen(QPen(QColor(0, 0, 128), 1.5 * s));
+        p.setBrush(QColor(0, 128, 255));
+        p.drawRoundedRect(QRectF(2 * s, 14 * s, 28 * s, 16 * s), 2 * s, 2 * s);
+        p.setBrush(QColor(0, 160, 0));
+        p.setPen(QPen(QColor(0, 80, 0), 1.2 * s));
+        const QPolygonF arrow({QPointF(12 * s, 2 * s), QPointF(20 * s, 2 * s), QPointF(20 * s, 12 * s),
+                               QPointF(26 * s, 12 * s), QPointF(16 * s, 24 * s), QPointF(6 * s, 12 * s),
+                               QPointF(12 * s, 12 * s)});
+        p.drawPolygon(arrow);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+MainForm::MainForm(QWidget *parent)
+    : QWidget(parent,
+              Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                  | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(QStringLiteral("Form1"));
+    setWindowIcon(QuorvexIcon());
+
+    // Created in the order of the original layout; positions in twips.
+    LogFrame = new QGroupBox(QStringLiteral("Log"), this);
+    LogFrame->setGeometry(tw(60), tw(2580), tw(8295), tw(1875));
+    Btn[0] = new WrapButton(QStringLiteral("Log L&öschen"), LogFrame);
+    Btn[0]->setGeometry(tw(7380), tw(300), tw(795), tw(555));
+    Log = new QListView(LogFrame);
+    Log->setGeometry(tw(120), tw(300), tw(7155), tw(1425));
+    Log->setUniformItemSizes(true);
+    Log->setSelectionMode(QAbstractItemView::SingleSelection);
+    Log->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Log->setAcceptDrops(false);
+
+    Frame1 = new QGroupBox(QStringLiteral("URL-Liste"), this);
+    Frame1->setGeometry(tw(60), tw(60), tw(8295), tw(2475));
+    Btn[3] = new WrapButton(QStringLiteral("&Info"), Frame1);
+    Btn[3]->setGeometry(tw(7380), tw(1740), tw(795), tw(555));
+    Btn[2] = new WrapButton(QStringLiteral("Log &zeigen"), Frame1);
+    Btn[2]->setGeometry(tw(7380), tw(1020), tw(795), tw(555));
+    Btn[1] = new WrapButton(QStringLiteral("&Jetzt laden"), Frame1);
+    Btn[1]->setGeometry(tw(7380), tw(300), tw(795), tw(555));
+    Liste = new DropListView(Frame1);
+    Liste->setGeometry(tw(120), tw(300), tw(7155), tw(2010));
+    Liste->setUniformItemSizes(true);
+    Liste->setSelectionMode(QAbstractItemView::SingleSelection);
+    Liste->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Liste->setAcceptDrops(true);
+    Liste->viewport()->setAcceptDrops(true);
+    Liste->setDropIndicatorShown(false);
+
+    QFont small = font();
+    small.setPointSizeF(8);
+    for (int i = 0; i < 4; ++i) {
+        Btn[i]->setFont(small);
+        connect(Btn[i], &QPushButton::clicked, this, [this, i] { Q_EMIT Btn_Click(i); });
+    }
+    connect(Liste, &DropListView::dropped, this, &MainForm::Liste_OLEDragDrop);
+
+    // Keyboard order: the URL list, "Jetzt laden", the log switch, the log and its
+    // clear button, and last "Info".
+    for (QWidget *frame : {static_cast<QWidget *>(Frame1), static_cast<QWidget *>(LogFrame)})
+        frame->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(Liste, Btn[1]);
+    setTabOrder(Btn[1], Btn[2]);
+    setTabOrder(Btn[2], Log);
+    setTabOrder(Log, Btn[0]);
+    setTabOrder(Btn[0], Btn[3]);
+
+    setFixedSize(tw(8415), tw(4545));
+}
+
+void MainForm::setClientHeight(int height)
+{
+    setFixedSize(width(), height);
+}
+
+void MainForm::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_centred)
+        return;
+    m_centred = true;
+    if (const QScreen *screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void MainForm::closeEvent(QCloseEvent *event)
+{
+    Q_EMIT closeRequested();
+    event->accept();
+}

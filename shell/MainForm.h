@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QGroupBox>
+#include <QListView>
+#include <QPushButton>
+#include <QWidget>
+
+#include <array>
+
+#include <QMimeData>
+
+// A push button whose caption wraps onto two lines, the way the narrow command
+// buttons need it ("&Log aus- blenden" breaks after its hyphen). text() stays the
+// caption as given, so the accelerator works as usual.
+class WrapButton : public QPushButton
+{
+    Q_OBJECT
+
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// The URL list box; it takes any drop and leaves the decision to its handler.
+class DropListView : public QListView
+{
+    Q_OBJECT
+
+public:
+    using QListView::QListView;
+
+Q_SIGNALS:
+    void dropped(const QMimeData *data);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+};
+
+// The program's only window. It holds the controls and hands their events on; the
+// logic lives elsewhere.
+class MainForm : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Twips to device-independent pixels.
+    static constexpr int tw(int twips) { return twips / 15; }
+
+    explicit MainForm(QWidget *parent = nullptr);
+
+    QGroupBox *Frame1;
+    QGroupBox *LogFrame;
+    DropListView *Liste;
+    QListView *Log;
+    std::array<WrapButton *, 4> Btn;
+
+    // Sets the height of the client area, keeping the width; the window stays fixed-size.
+    void setClientHeight(int height);
+
+Q_SIGNALS:
+    void Btn_Click(int Index);
+    void Liste_OLEDragDrop(const QMimeData *Data);
+    void closeRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    bool m_centred = false;
+};
+
+QIcon QuorvexIcon();

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class ActivityLog;
+class DownloadRun;
+class Inet;
+class MainForm;
+class QMimeData;
+class TransferStates;
+class UrlList;
+
+// The start-up sequence and the commands of the main window. Owns the globals every
+// subsystem works with.
+class Program : public QObject
+{
+    Q_OBJECT
+
+public:
+    // programDir: the folder of the running executable; the list file and the
+    // download folder live there.
+    explicit Program(const QString &programDir, QObject *parent = nullptr);
+    ~Program() override;
+
+    // Whether the argument string selects the unattended batch run.
+    static bool IsBatchArgument(const QString &arguments);
+
+    // Runs the start-up steps. In batch mode it also runs the whole list and returns
+    // the exit status (0 all arrived, 1 some failed, 2 folder or list file unusable);
+    // otherwise it returns -1 and the caller enters the event loop.
+    int Main(const QString &arguments);
+
+    void Btn_Click(int Index);
+    void ToggleLog();
+    void ShowInfo(const QString &title, const QString &heading);
+    void Liste_OLEDragDrop(const QMimeData *Data);
+    void RejectDrop();
+
+    static QString InfoText(const QString &heading);
+
+    QString UrlListFile;
+    QString DownloadDir;
+    bool BatchMode = false;
+    bool LogHidden = false;
+
+    ActivityLog *log() const { return m_log; }
+    UrlList *urlList() const { return m_list; }
+    Inet *inet() const { return m_inet; }
+    TransferStates *states() const { return m_states; }
+    DownloadRun *run() const { return m_run.get(); }
+    MainForm *form() const { return m_form.get(); }
+    bool downloadDirUsable() const { return m_downloadDirUsable; }
+
+private:
+    void WriteLog(const QString &message);
+    void ensureDownloadDir();
+    void onCloseRequested();
+
+    QString m_programDir;
+    ActivityLog *m_log;
+    UrlList *m_list;
+    Inet *m_inet;
+    TransferStates *m_states;
+    std::unique_ptr<DownloadRun> m_run;
+    std::unique_ptr<MainForm> m_form;
+    bool m_downloadDirUsable = true;
+};
