@@ -1,0 +1,116 @@
+#include "log/ActivityLog.h"
+
+#include <QListView>
+#include <QRegularExpression>
+#include <QTemporaryFile>
+#include <QTest>
+
+class tst_ActivityLog : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+
+    void lineFormat()
+    {
+        ActivityLog log;
+        log.WriteLog(QStringLiteral("Kommando: LoadUrlList"));
+        log.WriteLog(QString());
+        log.WriteLog(QStringLiteral("a\rb"));
+        QCOMPARE(log.count(), 3);
+        // Time of day with seconds, no date, no zone name; then ": " and the text unchanged.
+        const QRegularExpression stamp(QStringLiteral("^\\d{2}:\\d{2}:\\d{2}: "));
+        QVERIFY2(stamp.match(log.line(0)).hasMatch(), qPrintable(log.line(0)));
+        QVERIFY(log.line(0).endsWith(QStringLiteral(": Kommando: LoadUrlList")));
+        QVERIFY(log.line(1).endsWith(QStringLiteral(": ")));
+        QCOMPARE(log.line(1).size(), 10);
+        QVERIFY(log.line(2).endsWith(QStringLiteral(": a\rb")));
+        QCOMPARE(log.selectedRow(), 2);
+    }
+
+    void timeFormatDropsZoneName()
+    {
+        const QString format = ActivityLog::timeFormat();
+        QVERIFY(!format.contains(u't'));
+        QVERIFY(format.contains(QStringLiteral("ss")));
+    }
+
+    void capKeepsNewestThousand()
+    {
+        ActivityLog log;
+        for (int i = 0; i < 999; ++i)
+            log.WriteLog(QString::number(i));
+        QCOMPARE(log.count(), 999);
+        log.WriteLog(QStringLiteral("999"));
+        QCOMPARE(log.count(), 1000);
+        QVERIFY(log.line(0).endsWith(QStringLiteral(": 0")));
+        log.WriteLog(QStringLiteral("1000"));
+        QCOMPARE(log.count(), 1000);
+        QVERIFY(log.line(0).endsWith(QStringLiteral(": 1")));
+        QVERIFY(log.line(999).endsWith(QStringLiteral(": 1000")));
+        QCOMPARE(log.selectedRow(), 999);
+    }
+
+    void clearStartsAfresh()
+    {
+        ActivityLog log;
+        log.WriteLog(QStringLiteral("eins"));
+        log.WriteLog(QStringLiteral("zwei"));
+        log.Clear();
+        QCOMPARE(log.count(), 0);
+        QCOMPARE(log.selectedRow(), -1);
+        log.WriteLog(QStringLiteral("drei"));
+        QCOMPARE(log.count(), 1);
+        QVERIFY(log.line(0).endsWith(QStringLiteral(": drei")));
+    }
+
+    void viewCatchesUpOncePerPass()
+    {
+        ActivityLog log;
+        QListView view;
+        view.setModel(&log);
+        view.resize(300, 100);
+        view.show();
+        int catchUps = 0;
+        connect(&log, &ActivityLog::caughtUp, &view, [&](int row) {
+            ++catchUps;
+            view.setCurrentIndex(log.index(row));
+            view.scrollTo(log.index(row));
+        });
+        for (int i = 0; i < 1500; ++i)
+            log.WriteLog(QStringLiteral("Zeile %1").arg(i));
+        QCOMPARE(catchUps, 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(catchUps, 1);
+        QCOMPARE(view.model()->rowCount(), 1000);
+        QCOMPARE(view.currentIndex().row(), 999);
+        QVERIFY(view.currentIndex().data().toString().endsWith(QStringLiteral("Zeile 1499")));
+        // The newest line is in view.
+        const QRect item = view.visualRect(view.currentIndex());
+        QVERIFY(view.viewport()->rect().intersects(item));
+    }
+
+    void echoWritesEveryLine()
+    {
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        std::FILE *stream = std::fopen(qPrintable(file.fileName()), "w");
+        QVERIFY(stream);
+        {
+            ActivityLog log;
+            log.setEcho(stream);
+            log.WriteLog(QStringLiteral("Kommando: Download starten"));
+            log.WriteLog(QStringLiteral("Größe"));
+            log.flushEcho();
+        }
+        std::fclose(stream);
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.at(0).endsWith(": Kommando: Download starten"));
+        QVERIFY(lines.at(1).endsWith(QStringLiteral(": Größe").toUtf8()));
+    }
+};
+
+QTEST_MAIN(tst_ActivityLog)
+#include "tst_activitylog.moc"
