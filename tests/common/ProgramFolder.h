@@ -1,0 +1,94 @@
+#pragma once
+
+// A scratch program folder with a copy of the real executable, and a stub xdg-open
+// first on PATH so that no test ever opens a real file manager. The stub records each
+// call in xdg-open.log inside the folder.
+
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+class ProgramFolder
+{
+public:
+    ProgramFolder()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(QFile::copy(QStringLiteral(QUORVEX_EXE), exe()));
+        QFile::setPermissions(exe(), QFile::permissions(exe()) | QFile::ExeOwner);
+        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("bin"))));
+        QFile stub(m_dir.filePath(QStringLiteral("bin/xdg-open")));
+        QVERIFY(stub.open(QIODevice::WriteOnly));
+        stub.write("#!/bin/sh\necho \"$@\" >> \"" + QFile::encodeName(path(QStringLiteral("xdg-open.log"))) + "\"\n");
+        stub.close();
+        stub.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    QString path() const { return m_dir.path(); }
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString exe() const { return path(QStringLiteral("quorvex")); }
+    QString listFile() const { return path(QStringLiteral("URL-Liste.INI")); }
+    QString downloads() const { return path(QStringLiteral("Downloads")); }
+
+    void writeList(const QByteArray &bytes) const
+    {
+        QFile file(listFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    QByteArray readList() const
+    {
+        QFile file(listFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Environment for the program: offscreen, the stub first on PATH, no display.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), path(QStringLiteral("bin")) + u':' + env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        return env;
+    }
+
+    struct Result
+    {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+        bool finished = false;
+    };
+
+    // Runs the program to its end (bounded by timeoutMs).
+    Result run(const QStringList &arguments, const QProcessEnvironment &env, int timeoutMs = 60000) const
+    {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(path());
+        process.start(exe(), arguments);
+        Result result;
+        if (!process.waitForStarted(10000))
+            return result;
+        result.finished = process.waitForFinished(timeoutMs);
+        if (!result.finished) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+        result.exitCode = process.exitCode();
+        result.out = process.readAllStandardOutput();
+        result.err = process.readAllStandardError();
+        return result;
+    }
+    Result run(const QStringList &arguments, int timeoutMs = 60000) const
+    {
+        return run(arguments, environment(), timeoutMs);
+    }
+
+private:
+    QTemporaryDir m_dir;
+};

@@ -1,0 +1,273 @@
+#include "download/DownloadRun.h"
+#include "log/ActivityLog.h"
+#include "shell/MainForm.h"
+#include "shell/Program.h"
+#include "urllist/UrlList.h"
+
+#include "common/MessageBoxCloser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_MainForm : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void layoutWithLogHidden();
+    void toggleLogTwiceRestores();
+    void tabOrder_data();
+    void tabOrder();
+    void windowDecoration();
+    void batchArgument_data();
+    void batchArgument();
+    void downloadFolder();
+    void buttonCommands();
+    void infoBox();
+    void startShowsListAndLog();
+};
+
+void tst_MainForm::layoutWithLogHidden()
+{
+    QTemporaryDir dir;
+    Program program(dir.path());
+    QCOMPARE(program.Main(QString()), -1);
+    MainForm *form = program.form();
+
+    // 15 twips to a pixel: client area 561 x 303 as laid out, 174 with the log hidden.
+    QCOMPARE(form->size(), QSize(561, 174));
+    QCOMPARE(form->Frame1->geometry(), QRect(4, 4, 553, 165));
+    QCOMPARE(form->LogFrame->geometry(), QRect(4, 172, 553, 125));
+    QCOMPARE(form->Liste->geometry(), QRect(8, 20, 477, 134));
+    QCOMPARE(form->Log->geometry(), QRect(8, 20, 477, 95));
+    QCOMPARE(form->Btn[1]->geometry(), QRect(492, 20, 53, 37));
+    QCOMPARE(form->Btn[2]->geometry(), QRect(492, 68, 53, 37));
+    QCOMPARE(form->Btn[3]->geometry(), QRect(492, 116, 53, 37));
+    QCOMPARE(form->Btn[0]->geometry(), QRect(492, 20, 53, 37));
+    QCOMPARE(form->Btn[0]->parentWidget(), form->LogFrame);
+    QCOMPARE(form->Btn[3]->parentWidget(), form->Frame1);
+    QCOMPARE(form->Frame1->title(), QStringLiteral("URL-Liste"));
+    QCOMPARE(form->LogFrame->title(), QStringLiteral("Log"));
+    QCOMPARE(form->Btn[0]->text(), QStringLiteral("Log L&öschen"));
+    QCOMPARE(form->Btn[1]->text(), QStringLiteral("&Jetzt laden"));
+    QCOMPARE(form->Btn[2]->text(), QStringLiteral("&Log zeigen"));
+    QCOMPARE(form->Btn[3]->text(), QStringLiteral("&Info"));
+    QVERIFY(!form->LogFrame->isEnabled());
+    QVERIFY(program.LogHidden);
+    // Only the top 2 pixels of the log frame lie inside the client area.
+    QCOMPARE(form->height() - form->LogFrame->y(), 2);
+}
+
+void tst_MainForm::toggleLogTwiceRestores()
+{
+    QTemporaryDir dir;
+    Program program(dir.path());
+    program.Main(QString());
+    MainForm *form = program.form();
+
+    program.Btn_Click(2);
+    QCOMPARE(form->size(), QSize(561, 303));
+    QCOMPARE(form->Btn[2]->text(), QStringLiteral("&Log aus- blenden"));
+    QVERIFY(form->LogFrame->isEnabled());
+    QVERIFY(!program.LogHidden);
+
+    program.Btn_Click(2);
+    QCOMPARE(form->size(), QSize(561, 174));
+    QCOMPARE(form->Btn[2]->text(), QStringLiteral("&Log zeigen"));
+    QVERIFY(!form->LogFrame->isEnabled());
+    // The window stays fixed-size in both states.
+    QCOMPARE(form->minimumSize(), form->maximumSize());
+}
+
+void tst_MainForm::tabOrder_data()
+{
+    QTest::addColumn<bool>("logShown");
+    QTest::newRow("log hidden") << false;
+    QTest::newRow("log shown") << true;
+}
+
+void tst_MainForm::tabOrder()
+{
+    QFETCH(bool, logShown);
+    QTemporaryDir dir;
+    Program program(dir.path());
+    program.Main(QString());
+    MainForm *form = program.form();
+    if (logShown)
+        program.ToggleLog();
+    form->activateWindow();
+    form->Liste->setFocus();
+    QTRY_VERIFY(form->Liste->hasFocus());
+
+    QList<QWidget *> expected{form->Btn[1], form->Btn[2]};
+    if (logShown)
+        expected << form->Log << form->Btn[0];
+    expected << form->Btn[3] << form->Liste;
+    for (QWidget *next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
+}
+
+void tst_MainForm::windowDecoration()
+{
+    QTemporaryDir dir;
+    Program program(dir.path());
+    program.Main(QString());
+    MainForm *form = program.form();
+    QCOMPARE(form->windowTitle(), QStringLiteral("Quorvex"));
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Quorvex"));
+    QVERIFY(!(form->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(form->minimumSize(), form->maximumSize());
+    const QList<QSize> sizes = form->windowIcon().availableSizes();
+    QVERIFY(sizes.contains(QSize(16, 16)));
+    QVERIFY(sizes.contains(QSize(32, 32)));
+    // The narrow buttons' captions must fit in two lines inside the button.
+    for (WrapButton *button : form->Btn) {
+        const QFontMetrics metrics(button->font());
+        const QRect text = metrics.boundingRect(QRect(0, 0, button->width() - 6, 1000),
+                                                Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
+                                                button->text());
+        QVERIFY2(text.width() <= button->width() - 6, qPrintable(button->text()));
+        QVERIFY2(text.height() <= button->height() - 4, qPrintable(button->text()));
+    }
+}
+
+void tst_MainForm::batchArgument_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<bool>("batch");
+    QTest::newRow("upper") << "/DOWNLOAD" << true;
+    QTest::newRow("lower") << "/download" << true;
+    QTest::newRow("mixed with blanks") << "   /Download  " << true;
+    QTest::newRow("further word") << "/DOWNLOAD now" << false;
+    QTest::newRow("dash") << "-DOWNLOAD" << false;
+    QTest::newRow("plural") << "/DOWNLOADS" << false;
+    QTest::newRow("none") << "" << false;
+    QTest::newRow("tab is no blank") << "\t/DOWNLOAD" << false;
+}
+
+void tst_MainForm::batchArgument()
+{
+    QFETCH(QString, arguments);
+    QFETCH(bool, batch);
+    QCOMPARE(Program::IsBatchArgument(arguments), batch);
+}
+
+void tst_MainForm::downloadFolder()
+{
+    {
+        QTemporaryDir dir;
+        Program program(dir.path());
+        program.Main(QString());
+        QCOMPARE(program.DownloadDir, dir.filePath(QStringLiteral("Downloads")));
+        QCOMPARE(program.UrlListFile, dir.filePath(QStringLiteral("URL-Liste.INI")));
+        QVERIFY(QFileInfo(program.DownloadDir).isDir());
+        QVERIFY(program.downloadDirUsable());
+    }
+    {
+        // An existing folder is left alone, contents and all.
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Downloads")));
+        QFile keep(dir.filePath(QStringLiteral("Downloads/keep.bin")));
+        QVERIFY(keep.open(QIODevice::WriteOnly));
+        keep.write("x");
+        keep.close();
+        Program program(dir.path());
+        program.Main(QString());
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Downloads/keep.bin"))));
+    }
+    {
+        // A plain file of that name counts as present: nothing is created, nothing said.
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("Downloads")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        Program program(dir.path());
+        program.Main(QString());
+        QVERIFY(QFileInfo(program.DownloadDir).isFile());
+        QVERIFY(!program.log()->lines().join(u'\n').contains(QStringLiteral("###")));
+    }
+    {
+        // A link to nowhere blocks the name: the reason is logged and start-up goes on.
+        QTemporaryDir dir;
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("missing")), dir.filePath(QStringLiteral("Downloads"))));
+        Program program(dir.path());
+        QCOMPARE(program.Main(QString()), -1);
+        QVERIFY(!program.downloadDirUsable());
+        const QString first = program.log()->line(0);
+        QVERIFY2(first.contains(QStringLiteral(": ### Download-Ordner ")), qPrintable(first));
+        QVERIFY(program.log()->line(1).endsWith(QStringLiteral("Kommando: LoadUrlList")));
+    }
+}
+
+void tst_MainForm::buttonCommands()
+{
+    QTemporaryDir dir;
+    Program program(dir.path());
+    program.Main(QString());
+    ActivityLog *log = program.log();
+    QVERIFY(log->count() > 0);
+    // While the panel is hidden its button is out of reach.
+    QTest::mouseClick(program.form()->Btn[0], Qt::LeftButton);
+    QVERIFY(log->count() > 0);
+    program.ToggleLog();
+    QTest::mouseClick(program.form()->Btn[0], Qt::LeftButton);
+    QCOMPARE(log->count(), 0);
+    log->WriteLog(QStringLiteral("neu"));
+    QCOMPARE(log->count(), 1);
+
+    const QSize before = program.form()->size();
+    program.Btn_Click(4);
+    program.Btn_Click(-1);
+    QCOMPARE(program.form()->size(), before);
+    QCOMPARE(log->count(), 1);
+}
+
+void tst_MainForm::infoBox()
+{
+    const QString text = Program::InfoText(QStringLiteral("Quorvex - ein Utility für den automatischen HTTP-Download"));
+    const QString expected = QStringLiteral(
+        "Quorvex - ein Utility für den automatischen HTTP-Download\r\r"
+        "Quorvex 1.0 – © 2026 Quorvex-Team\r\r"
+        "Verbesserungsvorschläge und konstruktive Kritik bitte per E-Mail an \r\r"
+        "                          support@quorvex.example\r\r"
+        "Weitere interessante Infos und Tools finden Sie auf meiner Web-Site \r\r"
+        "                             https://quorvex.example/\r");
+    QCOMPARE(text, expected);
+    QVERIFY(!text.contains(u'\n'));
+
+    QTemporaryDir dir;
+    Program program(dir.path());
+    program.Main(QString());
+    MessageBoxCloser closer;
+    QTest::mouseClick(program.form()->Btn[3], Qt::LeftButton);
+    QCOMPARE(closer.count(), 1);
+    QCOMPARE(closer.title(), QStringLiteral("Quorvex"));
+    QCOMPARE(closer.text(), expected);
+    QCOMPARE(closer.icon(), QMessageBox::Information);
+}
+
+void tst_MainForm::startShowsListAndLog()
+{
+    QTemporaryDir dir;
+    QFile list(dir.filePath(QStringLiteral("URL-Liste.INI")));
+    QVERIFY(list.open(QIODevice::WriteOnly));
+    list.write("a.zip -> http://127.0.0.1:9/a.zip\r\nb.zip -> http://127.0.0.1:9/b.zip\r\n");
+    list.close();
+    Program program(dir.path());
+    program.Main(QString());
+    QVERIFY(program.form()->isVisible());
+    QVERIFY(!program.BatchMode);
+    QCOMPARE(program.urlList()->count(), 2);
+    QCOMPARE(program.form()->Liste->model()->rowCount(), 2);
+    QCOMPARE(program.log()->count(), 1);
+    QVERIFY(program.log()->line(0).endsWith(QStringLiteral(": Kommando: LoadUrlList")));
+    QCOMPARE(program.form()->Log->currentIndex().row(), 0);
+    QVERIFY(program.form()->Btn[1]->isEnabled());
+}
+
+QTEST_MAIN(tst_MainForm)
+#include "tst_mainform.moc"

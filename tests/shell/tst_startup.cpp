@@ -1,0 +1,72 @@
+// Starts the real executable from a scratch program folder.
+
+#include "common/ProgramFolder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTest>
+
+class tst_Startup : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void batchWithEmptyListNeedsNoDisplay()
+    {
+        ProgramFolder folder;
+        QProcessEnvironment env = folder.environment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/download")}, env);
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitCode, 0);
+        const QList<QByteArray> lines = result.out.trimmed().split('\n');
+        QVERIFY2(lines.size() >= 3, result.out.constData());
+        QVERIFY(lines.first().endsWith(": Kommando: LoadUrlList"));
+        QVERIFY(result.out.contains(": Kommando: Download starten\n"));
+        QCOMPARE(lines.last(), QByteArray("Ergebnis: 0 geladen, 0 fehlgeschlagen"));
+        QVERIFY(QFileInfo(folder.downloads()).isDir());
+        // No screen, so no file manager either.
+        QVERIFY(!QFile::exists(folder.path(QStringLiteral("xdg-open.log"))));
+    }
+
+    void interactiveWithoutDisplayExplains()
+    {
+        ProgramFolder folder;
+        QProcessEnvironment env = folder.environment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        const ProgramFolder::Result result = folder.run({}, env);
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY(result.err.contains("/DOWNLOAD"));
+        QVERIFY(result.out.isEmpty());
+    }
+
+    void interactiveStaysUp()
+    {
+        ProgramFolder folder;
+        QProcess process;
+        process.setProcessEnvironment(folder.environment());
+        process.start(folder.exe(), {QStringLiteral("/DOWNLOAD"), QStringLiteral("later")});
+        QVERIFY(process.waitForStarted(10000));
+        QVERIFY(!process.waitForFinished(1500));
+        QVERIFY(QFileInfo(folder.downloads()).isDir());
+        // Interactive mode writes nothing to standard output.
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+        process.kill();
+        process.waitForFinished(5000);
+    }
+
+    void blockedDownloadFolderIsReported()
+    {
+        ProgramFolder folder;
+        QVERIFY(QFile::link(folder.path(QStringLiteral("nowhere")), folder.downloads()));
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")});
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains("Download-Ordner"), result.err.constData());
+        QVERIFY(result.out.contains(": ### Download-Ordner "));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Startup)
+#include "tst_startup.moc"
