@@ -1,0 +1,189 @@
+#!/usr/bin/env python3
+"""A tiny HTTP server for tests that answers with exactly the bytes a script says.
+
+    python3 scripted_server.py --routes ROUTES.json --port-file PORTFILE [--request-log FILE]
+
+ROUTES maps a request path (query string included; the path without its query is the
+fallback) to a list of actions run in order on the connection:
+
+    {"send": "text"}                      code points 0-255 sent as latin-1 bytes
+    {"send_b64": "..."}                   base64-decoded bytes
+    {"send_file": "path"}                 the bytes of a file
+    {"send_repeat": "x", "count": N}      "x" repeated N times, sent in large blocks
+    {"sleep": seconds}
+    {"trickle": "text", "interval": s}    one byte, then a pause, and so on
+    {"reset": true}                       abort the connection with a TCP reset
+    {"close": true}                       close the connection now
+    {"http": 200, "body": "text", "headers": {...}}
+                                          a well-formed response with Content-Length
+
+After the actions the connection is closed. An unknown path gets a small 404 page.
+The port is written to PORTFILE once the server listens on 127.0.0.1.
+"""
+
+import argparse
+import base64
+import http.client
+import json
+import os
+import socket
+import socketserver
+import struct
+import sys
+import threading
+import time
+
+BLOCK = 64 * 1024
+
+
+def latin1(text):
+    return text.encode("latin-1")
+
+
+def http_response(status, body, headers):
+    reason = http.client.responses.get(status, "Unknown")
+    data = latin1(body)
+    head = "HTTP/1.1 %d %s\r\n" % (status, reason)
+    names = {k.lower() for k in headers}
+    if "content-length" not in names:
+        head += "Content-Length: %d\r\n" % len(data)
+    if "connection" not in names:
+        head += "Connection: close\r\n"
+    for name, value in headers.items():
+        head += "%s: %s\r\n" % (name, value)
+    return latin1(head + "\r\n") + data
+
+
+NOT_FOUND = http_response(404, "<html><body>404 Not Found</body></html>\n",
+                          {"Content-Type": "text/html"})
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def read_head(self):
+        data = b""
+        deadline = time.monotonic() + 30
+        self.request.settimeout(30)
+        while b"\r\n\r\n" not in data and time.monotonic() < deadline:
+            piece = self.request.recv(4096)
+            if not piece:
+                break
+            data += piece
+            if len(data) > 1024 * 1024:
+                break
+        return data
+
+    def handle(self):
+        head = self.read_head()
+        if not head:
+            return
+        request_line = head.split(b"\r\n", 1)[0].decode("latin-1")
+        server = self.server
+        if server.request_log:
+            with server.log_lock, open(server.request_log, "a", encoding="latin-1") as log:
+                log.write(request_line + "\n")
+        parts = request_line.split(" ")
+        target = parts[1] if len(parts) >= 2 else "/"
+        actions = server.routes.get(target)
+        if actions is None:
+            actions = server.routes.get(target.split("?", 1)[0])
+        sock = self.request
+        sock.settimeout(None)
+        try:
+            if actions is None:
+                sock.sendall(NOT_FOUND)
+                return
+            for action in actions:
+                if not self.run(sock, action):
+                    return
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def run(self, sock, action):
+        """Runs one action; False when the connection is gone."""
+        if "send" in action:
+            sock.sendall(latin1(action["send"]))
+        elif "send_b64" in action:
+            sock.sendall(base64.b64decode(action["send_b64"]))
+        elif "send_file" in action:
+            with open(action["send_file"], "rb") as f:
+                while True:
+                    block = f.read(BLOCK)
+                    if not block:
+                        break
+                    sock.sendall(block)
+        elif "send_repeat" in action:
+            unit = latin1(action["send_repeat"])
+            count = int(action["count"])
+            per_block = max(1, BLOCK // max(1, len(unit)))
+            while count > 0:
+                n = min(count, per_block)
+                sock.sendall(unit * n)
+                count -= n
+        elif "sleep" in action:
+            time.sleep(float(action["sleep"]))
+        elif "trickle" in action:
+            interval = float(action.get("interval", 1))
+            for i, byte in enumerate(latin1(action["trickle"])):
+                if i:
+                    time.sleep(interval)
+                sock.sendall(bytes([byte]))
+        elif "reset" in action:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            sock.close()
+            return False
+        elif "close" in action:
+            try:
+                sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            sock.close()
+            return False
+        elif "http" in action:
+            sock.sendall(http_response(int(action["http"]), action.get("body", ""),
+                                       action.get("headers", {})))
+        else:
+            raise ValueError("unknown action: %r" % (action,))
+        return True
+
+    def finish(self):
+        try:
+            self.request.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+
+
+class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n", 1)[0])
+    parser.add_argument("--routes", required=True)
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--request-log")
+    args = parser.parse_args()
+
+    with open(args.routes, encoding="utf-8") as f:
+        routes = json.load(f)
+
+    server = Server(("127.0.0.1", 0), Handler)
+    server.routes = routes
+    server.request_log = args.request_log
+    server.log_lock = threading.Lock()
+
+    # Write the port atomically so a reader never sees half a number.
+    tmp = args.port_file + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("%d\n" % server.server_address[1])
+    os.replace(tmp, args.port_file)
+    try:
+        server.serve_forever(poll_interval=0.5)
+    except KeyboardInterrupt:
+        pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
