@@ -4,6 +4,13 @@ UrlEntry UrlEntry::parse(const QString &line)
 {
     UrlEntry entry;
     const qsizetype p = line.indexOf(Separator);
+    // A link ending in "/" has an empty name, so its line starts with the separator;
+    // reading the list file trims that leading blank away.
+    static const QString trimmedSeparator = Separator.mid(1);
+    if (p < 0 && line.startsWith(trimmedSeparator)) {
+        entry.url = line.mid(trimmedSeparator.size());
+        return entry;
+    }
     if (p < 0) {
         entry.hasSeparator = false;
         entry.url = line;
