@@ -1,0 +1,213 @@
+// The unattended run through the real executable against a scripted local server:
+// which entries stay, which files arrive (byte for byte), what the log says, and the
+// exit status.
+
+#include "common/ProgramFolder.h"
+#include "common/TestServer.h"
+#include "run/RunLog.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTest>
+
+namespace {
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(generator.bounded(256));
+    return bytes;
+}
+
+QJsonArray respond(int status, const QByteArray &body, const QJsonObject &headers = {})
+{
+    return QJsonArray{QJsonObject{{QStringLiteral("http"), status},
+                                  {QStringLiteral("body"), QString::fromLatin1(body)},
+                                  {QStringLiteral("headers"), headers}}};
+}
+
+QJsonArray raw(const QByteArray &bytes)
+{
+    return QJsonArray{QJsonObject{{QStringLiteral("send"), QString::fromLatin1(bytes)}}};
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Every entry in the folder, hidden ones included, links not followed.
+QStringList entries(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+int closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
+}
+} // namespace
+
+class tst_BatchRun : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void threeEntriesArriveLastFirst()
+    {
+        const QByteArray a = "hallo";
+        const QByteArray b = randomBytes(100000, 1);
+        const QByteArray c = randomBytes(2048, 2);
+        TestServer server(QJsonObject{{QStringLiteral("/a.bin"), respond(200, a)},
+                                      {QStringLiteral("/b.bin"), respond(200, b)},
+                                      {QStringLiteral("/c.bin"), respond(200, c)}},
+                          true);
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        ProgramFolder folder;
+        folder.writeList(QStringLiteral("a.bin -> %1\r\nb.bin -> %2\r\nc.bin -> %3\r\n")
+                             .arg(server.url("/a.bin"), server.url("/b.bin"), server.url("/c.bin"))
+                             .toUtf8());
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")});
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(server.requestLines(),
+                 QStringList({"GET /c.bin HTTP/1.1", "GET /b.bin HTTP/1.1", "GET /a.bin HTTP/1.1"}));
+        QCOMPARE(QFileInfo(folder.listFile()).size(), 0);
+        QCOMPARE(entries(folder.downloads()), QStringList({"a.bin", "b.bin", "c.bin"}));
+        QCOMPARE(readFile(folder.downloads() + "/a.bin"), a);
+        QCOMPARE(readFile(folder.downloads() + "/b.bin"), b);
+        QCOMPARE(readFile(folder.downloads() + "/c.bin"), c);
+
+        const QStringList messages = logMessages(result.out);
+        QCOMPARE(messages.first(), QStringLiteral("Kommando: LoadUrlList"));
+        QCOMPARE(messages.at(1), QStringLiteral("Kommando: Download starten"));
+        // The body of exactly 2048 bytes comes as one full piece and one empty one.
+        const qsizetype first = messages.indexOf(QStringLiteral("Kommando: Execute ") + server.url("/c.bin"));
+        QVERIFY(first > 0);
+        const QStringList c_run = messages.mid(first, messages.indexOf(QStringLiteral("Kommando: Cancel"), first) - first + 1);
+        QCOMPARE(c_run.filter(QStringLiteral("Kommando: GetChunk ")),
+                 QStringList({"Kommando: GetChunk 0 OK (2048 Byte)", "Kommando: GetChunk 1 OK (0 Byte)"}));
+        QVERIFY(c_run.contains(QStringLiteral("WaitFor: State 12 eingetroffen")));
+        QVERIFY(c_run.contains(QStringLiteral("Kommando: Datei ") + folder.downloads() + QStringLiteral("/c.bin öffnen")));
+        QCOMPARE(c_run.at(c_run.size() - 2), QStringLiteral("Kommando: Datei schließen"));
+        QCOMPARE(messages.count(QStringLiteral("Kommando: SaveUrlList")), 3);
+        QCOMPARE(QString::fromUtf8(result.out).trimmed().split(u'\n').last(),
+                 QStringLiteral("Ergebnis: 3 geladen, 0 fehlgeschlagen"));
+    }
+
+    void takenNamesAreNeverReplaced()
+    {
+        TestServer server(QJsonObject{{QStringLiteral("/setup.zip"), respond(200, "neu")},
+                                      {QStringLiteral("/x.bin"), respond(200, "x")},
+                                      {QStringLiteral("/d.bin"), respond(200, "d")}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        ProgramFolder folder;
+        QVERIFY(QDir().mkpath(folder.downloads() + "/d.bin"));
+        for (const char *name : {"setup.zip", "(1)setup.zip"}) {
+            QFile file(folder.downloads() + '/' + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(name);
+        }
+        QVERIFY(QFile::link(folder.path("nowhere"), folder.downloads() + "/x.bin"));
+        folder.writeList(QStringLiteral("setup.zip -> %1\r\nx.bin -> %2\r\nd.bin -> %3\r\n")
+                             .arg(server.url("/setup.zip"), server.url("/x.bin"), server.url("/d.bin"))
+                             .toUtf8());
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")});
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(readFile(folder.downloads() + "/setup.zip"), QByteArray("setup.zip"));
+        QCOMPARE(readFile(folder.downloads() + "/(1)setup.zip"), QByteArray("(1)setup.zip"));
+        QCOMPARE(readFile(folder.downloads() + "/(2)setup.zip"), QByteArray("neu"));
+        QCOMPARE(readFile(folder.downloads() + "/(1)x.bin"), QByteArray("x"));
+        QCOMPARE(readFile(folder.downloads() + "/(1)d.bin"), QByteArray("d"));
+        // The dangling link was not written through.
+        QVERIFY(!QFile::exists(folder.path("nowhere")));
+        QVERIFY(QFileInfo(folder.downloads() + "/x.bin").isSymLink());
+        QVERIFY(logMessages(result.out).contains(QStringLiteral("Kommando: Datei ") + folder.downloads()
+                                                 + QStringLiteral("/(2)setup.zip öffnen")));
+    }
+
+    void failedEntriesStayAndLeaveNoFile()
+    {
+        QByteArray titlePage = "<html><head><title>404 Not Found</title></head><body>weg</body></html>";
+        TestServer server(
+            QJsonObject{
+                {QStringLiteral("/gone"), respond(404, "<html>nope</html>")},
+                {QStringLiteral("/error"), respond(500, "<html>Internal Server Error</html>")},
+                {QStringLiteral("/title"), respond(200, titlePage)},
+                {QStringLiteral("/short"),
+                 raw("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n" + QByteArray(5000, 'k'))},
+                {QStringLiteral("/badchunk"),
+                 raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhallo\r\nzz\r\n")},
+                {QStringLiteral("/good.txt"), respond(200, "gut")},
+            });
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        ProgramFolder folder;
+        const QStringList failing{
+            QStringLiteral("gone -> ") + server.url("/gone"),
+            QStringLiteral("error -> ") + server.url("/error"),
+            QStringLiteral("title -> ") + server.url("/title"),
+            QStringLiteral("short -> ") + server.url("/short"),
+            QStringLiteral("badchunk -> ") + server.url("/badchunk"),
+            QStringLiteral("refused -> http://127.0.0.1:%1/x").arg(closedPort()),
+            QStringLiteral("x -> ftp://127.0.0.1/x"),
+            QStringLiteral("y -> kein Link"),
+        };
+        QString list;
+        for (const QString &line : failing)
+            list += line + QStringLiteral("\r\n");
+        list += QStringLiteral("good.txt -> ") + server.url("/good.txt") + QStringLiteral("\r\n");
+        folder.writeList(list.toUtf8());
+
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")});
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitCode, 1);
+        QCOMPARE(QString::fromUtf8(folder.readList()), failing.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+        QCOMPARE(entries(folder.downloads()), QStringList({"good.txt"}));
+        QCOMPARE(readFile(folder.downloads() + "/good.txt"), QByteArray("gut"));
+
+        const QStringList messages = logMessages(result.out);
+        QCOMPARE(messages.count(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)")), 2);
+        QCOMPARE(messages.filter(QStringLiteral("### Download-Fehler: ")).size(), 8);
+        QVERIFY(!messages.filter(QStringLiteral("Status 500")).isEmpty());
+        QCOMPARE(QString::fromUtf8(result.out).trimmed().split(u'\n').last(),
+                 QStringLiteral("Ergebnis: 1 geladen, 8 fehlgeschlagen"));
+    }
+
+    void handEditedNamesStayInsideTheFolder()
+    {
+        TestServer server(QJsonObject{{QStringLiteral("/1"), respond(200, "eins")},
+                                      {QStringLiteral("/2"), respond(200, "zwei")},
+                                      {QStringLiteral("/3"), respond(200, "drei")},
+                                      {QStringLiteral("/dir/bare.txt"), respond(200, "bar")},
+                                      {QStringLiteral("/dir/"), respond(200, "index")}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        ProgramFolder folder;
+        const QDateTime passwd = QFileInfo(QStringLiteral("/etc/passwd")).lastModified();
+        folder.writeList(QStringLiteral("../x -> %1\r\n/etc/passwd -> %2\r\n.. -> %3\r\n  %4  \r\n -> %5\r\n")
+                             .arg(server.url("/1"), server.url("/2"), server.url("/3"), server.url("/dir/bare.txt"),
+                                  server.url("/dir/"))
+                             .toUtf8());
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")});
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(entries(folder.downloads()), QStringList({".._x", "_..", "_etc_passwd", "bare.txt", "index.html"}));
+        QCOMPARE(readFile(folder.downloads() + "/.._x"), QByteArray("eins"));
+        QCOMPARE(readFile(folder.downloads() + "/_etc_passwd"), QByteArray("zwei"));
+        QCOMPARE(readFile(folder.downloads() + "/_.."), QByteArray("drei"));
+        QCOMPARE(readFile(folder.downloads() + "/bare.txt"), QByteArray("bar"));
+        QCOMPARE(readFile(folder.downloads() + "/index.html"), QByteArray("index"));
+        QCOMPARE(entries(folder.path()), QStringList({"Downloads", "URL-Liste.INI", "bin", "quorvex"}));
+        QCOMPARE(QFileInfo(QStringLiteral("/etc/passwd")).lastModified(), passwd);
+        QCOMPARE(QFileInfo(folder.listFile()).size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_BatchRun)
+#include "tst_batchrun.moc"

@@ -1,0 +1,205 @@
+// The download run behind the button, in-process: the closing message, the button,
+// the window staying usable during a run, and closing the window mid-transfer.
+
+#include "download/DownloadRun.h"
+#include "download/TransferStates.h"
+#include "log/ActivityLog.h"
+#include "shell/MainForm.h"
+#include "shell/Program.h"
+#include "urllist/UrlList.h"
+
+#include "common/MessageBoxCloser.h"
+#include "common/TestServer.h"
+#include "run/RunLog.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QJsonArray respond(int status, const QByteArray &body)
+{
+    return QJsonArray{QJsonObject{{QStringLiteral("http"), status}, {QStringLiteral("body"), QString::fromLatin1(body)}}};
+}
+
+QJsonArray stallThenRespond(double seconds, const QByteArray &body)
+{
+    return QJsonArray{QJsonObject{{QStringLiteral("sleep"), seconds}},
+                      QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QString::fromLatin1(body)}}};
+}
+
+void writeList(const QTemporaryDir &dir, const QString &text)
+{
+    QFile file(dir.filePath(QStringLiteral("URL-Liste.INI")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text.toUtf8());
+}
+
+QByteArray readList(const QTemporaryDir &dir)
+{
+    QFile file(dir.filePath(QStringLiteral("URL-Liste.INI")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList downloads(const QTemporaryDir &dir)
+{
+    return QDir(dir.filePath(QStringLiteral("Downloads")))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+} // namespace
+
+class tst_DownloadRun : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void emptyListClosingMessage()
+    {
+        QTemporaryDir dir;
+        Program program(dir.path());
+        program.Main(QString());
+        MessageBoxCloser closer;
+        program.log()->Clear();
+        program.Btn_Click(1);
+        QCOMPARE(closer.count(), 1);
+        QCOMPARE(closer.title(), QStringLiteral("Quorvex"));
+        QCOMPARE(closer.text(), QStringLiteral("Der Download ist abgeschlossen!"));
+        QCOMPARE(closer.icon(), QMessageBox::Information);
+        QVERIFY(program.form()->Btn[1]->isEnabled());
+        QCOMPARE(logMessages(program.log()->lines()).first(), QStringLiteral("Kommando: Download starten"));
+    }
+
+    void successLogsEveryStep()
+    {
+        TestServer server(QJsonObject{{QStringLiteral("/f.txt"), respond(200, "fünf")}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        QTemporaryDir dir;
+        const QString url = server.url("/f.txt");
+        writeList(dir, QStringLiteral("f.txt -> ") + url + QStringLiteral("\r\n"));
+        Program program(dir.path());
+        program.Main(QString());
+        MessageBoxCloser closer;
+        program.Btn_Click(1);
+        QCOMPARE(closer.text(), QStringLiteral("Der Download ist abgeschlossen!"));
+        QCOMPARE(program.urlList()->count(), 0);
+        QCOMPARE(readList(dir), QByteArray());
+
+        QStringList messages = logMessages(program.log()->lines());
+        // State lines depend on the connection; the commands and waits around them do not.
+        messages.erase(std::remove_if(messages.begin(), messages.end(),
+                                      [](const QString &m) { return m.startsWith(u'\''); }),
+                       messages.end());
+        const QString path = dir.filePath(QStringLiteral("Downloads/f.txt"));
+        const QStringList expected{
+            QStringLiteral("Kommando: LoadUrlList"),
+            QStringLiteral("Kommando: Download starten"),
+            QStringLiteral("Kommando: Execute ") + url,
+            QStringLiteral("WaitFor: Warte auf State 12"),
+            QStringLiteral("WaitFor: State 12 eingetroffen"),
+            QStringLiteral("Kommando: Datei ") + path + QStringLiteral(" öffnen"),
+            QStringLiteral("Kommando: GetChunk 0 OK (5 Byte)"),
+            QStringLiteral("WaitFor: Warte auf State 8"),
+            QStringLiteral("WaitFor: State 8 eingetroffen"),
+            QStringLiteral("Kommando: GetChunk 1 OK (0 Byte)"),
+            QStringLiteral("Kommando: Datei schließen"),
+            QStringLiteral("Kommando: Cancel"),
+            QStringLiteral("Kommando: SaveUrlList"),
+        };
+        QCOMPARE(messages.mid(0, expected.size()), expected);
+        QVERIFY(logMessages(program.log()->lines())
+                    .contains(QStringLiteral("'Die Anforderung wurde beendet, und alle Daten wurden empfangen.' (Code 12)")));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("fünf"));
+    }
+
+    void failureCountInMessage()
+    {
+        TestServer server(QJsonObject{{QStringLiteral("/err"), respond(503, "busy")}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        QTemporaryDir dir;
+        writeList(dir, QStringLiteral("err -> ") + server.url("/err") + QStringLiteral("\r\n"));
+        Program program(dir.path());
+        program.Main(QString());
+        MessageBoxCloser closer;
+        program.Btn_Click(1);
+        QCOMPARE(closer.text(), QStringLiteral("Der Download ist abgeschlossen!\r(Anzahl der Dateien mit Fehlern: 1)"));
+        QCOMPARE(program.urlList()->count(), 1);
+        QVERIFY(downloads(dir).isEmpty());
+    }
+
+    void windowStaysUsableDuringRun()
+    {
+        TestServer server(QJsonObject{{QStringLiteral("/slow"), stallThenRespond(1.5, "langsam")}}, true);
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        QTemporaryDir dir;
+        writeList(dir, QStringLiteral("slow -> ") + server.url("/slow") + QStringLiteral("\r\n"));
+        Program program(dir.path());
+        program.Main(QString());
+        MainForm *form = program.form();
+        MessageBoxCloser closer;
+
+        bool checked = false;
+        QTimer::singleShot(400, form, [&] {
+            QVERIFY(program.run()->running());
+            QVERIFY(!form->Btn[1]->isEnabled());
+            program.Btn_Click(2);
+            QCOMPARE(form->height(), 303);
+            program.Btn_Click(0);
+            QCOMPARE(program.log()->count(), 0);
+            // A link dropped now goes behind the entries the run visits.
+            QMimeData data;
+            data.setText(server.url("/later.zip"));
+            program.Liste_OLEDragDrop(&data);
+            QCOMPARE(program.urlList()->count(), 2);
+            checked = true;
+        });
+        QElapsedTimer timer;
+        timer.start();
+        program.Btn_Click(1);
+        QVERIFY(checked);
+        QVERIFY(timer.elapsed() >= 1000);
+        QVERIFY(form->Btn[1]->isEnabled());
+        // The log was cleared during the run; its later lines are in the new list.
+        QVERIFY(logMessages(program.log()->lines()).contains(QStringLiteral("Kommando: Datei schließen")));
+        QCOMPARE(server.requestLines(), QStringList({"GET /slow HTTP/1.1"}));
+        QCOMPARE(program.urlList()->lines(), QStringList({"later.zip -> " + server.url("/later.zip")}));
+        QCOMPARE(readList(dir), ("later.zip -> " + server.url("/later.zip") + "\r\n").toUtf8());
+        QCOMPARE(closer.count(), 1);
+        QVERIFY(closer.text().endsWith(QStringLiteral("(Anzahl der Dateien mit Fehlern: 1)")));
+    }
+
+    void closingTheWindowEndsTheRun()
+    {
+        TestServer server(QJsonObject{
+            {QStringLiteral("/stall"),
+             QJsonArray{QJsonObject{{QStringLiteral("send"),
+                                     QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nerster Teil")}},
+                        QJsonObject{{QStringLiteral("sleep"), 30}}}},
+            {QStringLiteral("/done"), respond(200, "fertig")}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        QTemporaryDir dir;
+        const QString list = QStringLiteral("a -> %1\r\nb -> %2\r\n").arg(server.url("/done"), server.url("/stall"));
+        writeList(dir, list);
+        Program program(dir.path());
+        program.Main(QString());
+        MessageBoxCloser closer;
+        QTimer::singleShot(700, program.form(), [&] { program.form()->close(); });
+        QElapsedTimer timer;
+        timer.start();
+        program.Btn_Click(1);
+        QVERIFY(timer.elapsed() < 10000);
+        QVERIFY(program.run()->aborted());
+        QCOMPARE(closer.count(), 0);
+        // Nothing arrived, nothing half-written stays, and both entries are kept.
+        QVERIFY(downloads(dir).isEmpty());
+        QCOMPARE(program.urlList()->count(), 2);
+        QCOMPARE(QString::fromUtf8(readList(dir)), list);
+    }
+};
+
+QTEST_MAIN(tst_DownloadRun)
+#include "tst_downloadrun.moc"
