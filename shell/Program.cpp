@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -82,6 +83,25 @@ int Program::Main(const QString &arguments)
     const bool batch = IsBatchArgument(arguments);
     if (batch)
         m_log->setEcho(stdout);
+
+    // Two instances on one folder would rewrite each other's list and clean up each
+    // other's unfinished downloads.
+    m_lock = std::make_unique<QLockFile>(m_programDir + QStringLiteral("/.quorvex.lock"));
+    m_lock->setStaleLockTime(0);
+    if (!m_lock->tryLock(0)) {
+        const QString message = QStringLiteral("### Quorvex läuft bereits für den Ordner %1; bitte das andere Fenster benutzen")
+                                    .arg(m_programDir);
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        if (batch) {
+            m_log->WriteLog(message);
+            m_log->flushEcho();
+        } else {
+            QMessageBox box(QMessageBox::Information, QStringLiteral("Quorvex"), message.mid(4), QMessageBox::Ok);
+            box.exec();
+        }
+        BatchMode = batch;
+        return 2;
+    }
 
     UrlListFile = m_programDir + QStringLiteral("/URL-Liste.INI");
     DownloadDir = m_programDir + QStringLiteral("/Downloads");

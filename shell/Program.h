@@ -5,6 +5,8 @@
 
 #include <memory>
 
+class QLockFile;
+
 class ActivityLog;
 class DownloadRun;
 class Inet;
@@ -30,7 +32,8 @@ public:
 
     // Runs the start-up steps. In batch mode it also runs the whole list and returns
     // the exit status (0 all arrived, 1 some failed, 2 folder or list file unusable);
-    // otherwise it returns -1 and the caller enters the event loop.
+    // otherwise it returns -1 and the caller enters the event loop. Returns 2 at once
+    // when another instance already works in the same program folder.
     int Main(const QString &arguments);
 
     void Btn_Click(int Index);
@@ -67,4 +70,5 @@ private:
     std::unique_ptr<DownloadRun> m_run;
     std::unique_ptr<MainForm> m_form;
     bool m_downloadDirUsable = true;
+    std::unique_ptr<QLockFile> m_lock;
 };

@@ -30,7 +30,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     Program program(QCoreApplication::applicationDirPath());
     const int status = program.Main(arguments);
-    if (program.BatchMode)
+    if (program.BatchMode || status >= 0)
         return status;
     return app.exec();
 }

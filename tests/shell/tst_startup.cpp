@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QTest>
 
 class tst_Startup : public QObject
@@ -54,6 +55,28 @@ private Q_SLOTS:
         QVERIFY(process.readAllStandardOutput().isEmpty());
         process.kill();
         process.waitForFinished(5000);
+    }
+
+    void secondInstanceLeavesTheFolderAlone()
+    {
+        ProgramFolder folder;
+        folder.writeList("a -> http://127.0.0.1:9/a\r\n");
+        QLockFile first(folder.path(QStringLiteral(".quorvex.lock")));
+        QVERIFY(first.tryLock(0));
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")});
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitCode, 2);
+        QVERIFY2(result.err.contains("läuft bereits"), result.err.constData());
+        QVERIFY(!result.out.contains("Kommando: Download starten"));
+        QCOMPARE(folder.readList(), QByteArray("a -> http://127.0.0.1:9/a\r\n"));
+        first.unlock();
+        // A lock left by a killed process does not block the next start.
+        QFile stale(folder.path(QStringLiteral(".quorvex.lock")));
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("4194303\nquorvex\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        stale.close();
+        const ProgramFolder::Result again = folder.run({QStringLiteral("/DOWNLOAD")});
+        QCOMPARE(again.exitCode, 1);
     }
 
     void blockedDownloadFolderIsReported()
