@@ -1,3 +1,4 @@
+#include "download/DownloadRun.h"
 #include "shell/Program.h"
 
 #include <QApplication>
@@ -29,6 +30,11 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     Program program(QCoreApplication::applicationDirPath());
+    // Tests of stalled servers cannot wait 45 seconds per entry.
+    bool ok = false;
+    const int timeoutMs = qEnvironmentVariableIntValue("QUORVEX_REQUEST_TIMEOUT_MS", &ok);
+    if (ok && timeoutMs > 0)
+        program.run()->setRequestTimeoutMs(timeoutMs);
     const int status = program.Main(arguments);
     if (program.BatchMode || status >= 0)
         return status;
