@@ -668,11 +668,17 @@ void Inet::Private::finish(CURLcode result)
         qint32 code = NetworkFailure;
         QString text;
         switch (result) {
-        case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_URL_MALFORMAT:
             code = m_status >= 300 && m_status < 400 ? BadRedirect : BadUrl;
-            text = code == BadRedirect ? QStringLiteral("Weiterleitung auf nicht erlaubte Adresse")
+            text = code == BadRedirect ? QStringLiteral("Weiterleitung auf ungültige Adresse")
                                        : QStringLiteral("Ungültige Adresse");
+            break;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            // The scheme was checked before; here it is a redirect's, or an answer
+            // that is no HTTP at all.
+            code = m_status >= 300 && m_status < 400 ? BadRedirect : BadResponse;
+            text = code == BadRedirect ? QStringLiteral("Weiterleitung auf nicht erlaubte Adresse")
+                                       : QStringLiteral("Fehlerhafte Antwort: kein HTTP");
             break;
         case CURLE_COULDNT_RESOLVE_HOST:
             code = HostNotFound;
