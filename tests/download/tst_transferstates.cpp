@@ -1,0 +1,140 @@
+#include "common/TestServer.h"
+#include "download/Inet.h"
+#include "download/TransferStates.h"
+#include "log/ActivityLog.h"
+
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTest>
+#include <QTimer>
+
+class TestTransferStates : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
+    void stateTexts();
+    void logLines();
+    void waitForCurrentStateReturnsAtOnce();
+    void waitForEndsAfterFailure();
+    void waitForIgnoresThePreviousTwelve();
+};
+
+namespace {
+// The log lines without their time stamps.
+QStringList messages(const ActivityLog &log, int from = 0)
+{
+    QStringList out;
+    for (int i = from; i < log.count(); ++i) {
+        const QString line = log.line(i);
+        const qsizetype start = line.indexOf(u' ');
+        out << line.mid(start + 1).trimmed();
+    }
+    return out;
+}
+
+// Ends a wait that would otherwise hang the test run.
+void guard(TransferStates &states, int ms)
+{
+    QTimer::singleShot(ms, &states, [&states] { states.requestAbort(); });
+}
+} // namespace
+
+void TestTransferStates::stateTexts()
+{
+    QSet<QString> seen;
+    for (qint16 code = 0; code <= 12; ++code) {
+        const QString text = TransferStates::StateText(code);
+        QVERIFY2(text.endsWith(u'.'), qPrintable(QString::number(code)));
+        seen.insert(text);
+    }
+    QCOMPARE(seen.size(), 13);
+    QCOMPARE(TransferStates::StateText(12), QStringLiteral("Die Anforderung wurde beendet, und alle Daten wurden empfangen."));
+    QCOMPARE(TransferStates::StateText(8),
+             QStringLiteral("Das Steuerelement hat eine Antwort vom Host-Rechner erfolgreich abgerufen."));
+    QCOMPARE(TransferStates::StateText(-1), QString());
+    QCOMPARE(TransferStates::StateText(13), QString());
+}
+
+void TestTransferStates::logLines()
+{
+    ActivityLog log;
+    Inet inet;
+    TransferStates states(&log, &inet);
+
+    // ResponseCode 0: one line, even for an unknown code, which still becomes current.
+    states.Inet_StateChanged(99);
+    QCOMPARE(states.LastState, qint16(99));
+    QCOMPARE(messages(log), QStringList{"'' (Code 99)"});
+
+    // A failure: each state gets a second line with ResponseInfo and ResponseCode.
+    const int from = log.count();
+    inet.Execute(QStringLiteral("ftp://127.0.0.1/x"));
+    const QString info = inet.ResponseInfo();
+    QVERIFY(!info.isEmpty());
+    QCOMPARE(messages(log, from),
+             (QStringList{u'\'' + TransferStates::StateText(11) + "' (Code 11)", u'\'' + info + "' (Code 1)",
+                          u'\'' + TransferStates::StateText(12) + "' (Code 12)", u'\'' + info + "' (Code 1)"}));
+    QCOMPARE(states.LastState, qint16(12));
+}
+
+void TestTransferStates::waitForCurrentStateReturnsAtOnce()
+{
+    ActivityLog log;
+    TransferStates states(&log, nullptr);
+    states.LastState = 12;
+    bool processed = false;
+    QMetaObject::invokeMethod(&states, [&processed] { processed = true; }, Qt::QueuedConnection);
+    states.WaitFor(12);
+    QVERIFY2(!processed, "a current state must end the wait before any event processing");
+    QCOMPARE(messages(log), (QStringList{"WaitFor: Warte auf State 12", "WaitFor: State 12 eingetroffen"}));
+    QCoreApplication::processEvents();
+    QVERIFY(processed);
+}
+
+void TestTransferStates::waitForEndsAfterFailure()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+
+    ActivityLog log;
+    Inet inet;
+    TransferStates states(&log, &inet);
+    guard(states, 10000);
+    inet.Execute(QStringLiteral("http://127.0.0.1:%1/file").arg(port));
+    states.WaitFor(12);
+    QVERIFY(!states.abortRequested());
+    QCOMPARE(states.LastState, qint16(12));
+    QCOMPARE(inet.ResponseCode(), qint32(Inet::ConnectionRefused));
+    QVERIFY(messages(log).contains("'Verbindung abgelehnt' (Code 3)"));
+}
+
+void TestTransferStates::waitForIgnoresThePreviousTwelve()
+{
+    TestServer server(QJsonObject{{"/ok", QJsonArray{QJsonObject{{"http", 200}, {"body", "fine"}}}},
+                                  {"/stall", QJsonArray{QJsonObject{{"sleep", 5}}}}});
+    QVERIFY2(server.ok(), qPrintable(server.error()));
+    ActivityLog log;
+    Inet inet;
+    TransferStates states(&log, &inet);
+    guard(states, 15000);
+
+    inet.Execute(server.url("/ok"));
+    states.WaitFor(12);
+    QCOMPARE(inet.ResponseCode(), 0);
+    inet.Cancel();
+
+    inet.setRequestTimeoutMs(800);
+    inet.Execute(server.url("/stall"));
+    QCOMPARE(states.LastState, qint16(1));
+    states.WaitFor(12);
+    QVERIFY(!states.abortRequested());
+    QCOMPARE(inet.ResponseCode(), qint32(Inet::TimedOut));
+}
+
+QTEST_GUILESS_MAIN(TestTransferStates)
+#include "tst_transferstates.moc"
