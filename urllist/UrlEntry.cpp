@@ -3,14 +3,15 @@
 UrlEntry UrlEntry::parse(const QString &line)
 {
     UrlEntry entry;
-    const qsizetype p = line.indexOf(Separator);
     // A link ending in "/" has an empty name, so its line starts with the separator;
-    // reading the list file trims that leading blank away.
+    // reading the list file trims that leading blank away. The URL may itself hold
+    // " -> " further on.
     static const QString trimmedSeparator = Separator.mid(1);
-    if (p < 0 && line.startsWith(trimmedSeparator)) {
+    if (line.startsWith(trimmedSeparator)) {
         entry.url = line.mid(trimmedSeparator.size());
         return entry;
     }
+    const qsizetype p = line.indexOf(Separator);
     if (p < 0) {
         entry.hasSeparator = false;
         entry.url = line;
@@ -44,18 +45,37 @@ QString SafeFileName(const QString &name)
     if (name == u"." || name == u"..")
         return u'_' + name;
     QString safe = name;
-    for (QChar &c : safe) {
-        if (c == u'/' || c.unicode() < 32 || c.unicode() == 127)
-            c = u'_';
+    for (qsizetype i = 0; i < safe.size(); ++i) {
+        const QChar c = safe.at(i);
+        if (c.isHighSurrogate() && i + 1 < safe.size() && safe.at(i + 1).isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        // A lone surrogate has no UTF-8 form; the name on disk would not be this one.
+        if (c == u'/' || c.unicode() < 32 || c.unicode() == 127 || c.isSurrogate())
+            safe[i] = u'_';
     }
     // File systems take 255 bytes per name; leave room for a "(n)" prefix. Cut at
-    // whole characters, keeping the end, where the extension is.
+    // whole characters, keeping the end, where the extension is. One pass from the
+    // end: a link can carry a query string of megabytes.
     constexpr qsizetype MaxBytes = 240;
-    while (safe.toUtf8().size() > MaxBytes) {
-        qsizetype cut = 1;
-        if (safe.size() > 1 && safe.at(0).isHighSurrogate())
-            cut = 2;
-        safe.remove(0, cut);
+    qsizetype bytes = 0;
+    qsizetype keep = safe.size();
+    while (keep > 0) {
+        qsizetype start = keep - 1;
+        qsizetype size = 0;
+        const char16_t c = safe.at(start).unicode();
+        if (QChar::isLowSurrogate(c) && start > 0 && safe.at(start - 1).isHighSurrogate()) {
+            --start;
+            size = 4;
+        } else {
+            size = c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        }
+        if (bytes + size > MaxBytes)
+            break;
+        bytes += size;
+        keep = start;
     }
+    safe.remove(0, keep);
     return safe;
 }

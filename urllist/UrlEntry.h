@@ -6,8 +6,9 @@
 inline const QString Separator = QStringLiteral(" -> ");
 
 // A list line taken apart: the first " -> " ends the file name, the rest is the URL.
-// A line without the separator (typed into the list file by hand) is a bare URL whose
-// file name is derived like a dropped link's.
+// A line starting "-> " is an entry with an empty file name as read back from the
+// list file. A line without the separator (typed into the list file by hand) is a bare
+// URL whose file name is derived like a dropped link's.
 struct UrlEntry
 {
     QString fileName;

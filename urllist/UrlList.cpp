@@ -3,15 +3,21 @@
 #include "log/ActivityLog.h"
 #include "urllist/UrlEntry.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QSaveFile>
+#include <QSet>
 #include <QStringDecoder>
 #include <QRegularExpression>
 #include <QUrl>
 
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include <unistd.h>
 
 UrlList::UrlList(ActivityLog *log, QObject *parent)
     : QAbstractListModel(parent)
@@ -35,42 +41,50 @@ void UrlList::removeAt(int row)
     endRemoveRows();
 }
 
+// Windows-1252 differs from Latin-1 only in 0x80..0x9F. The five bytes it leaves
+// undefined map to the C1 control of the same value, as Windows itself does, so no
+// byte of a link is lost.
+static constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+static QString fromWindows1252(const QByteArray &bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        *out++ = QChar(b >= 0x80 && b < 0xA0 ? Cp1252High[b - 0x80] : char16_t(b));
+    }
+    return text;
+}
+
 static QString decodeListFile(const QByteArray &bytes)
 {
+    // Notepad's "Unicode" files: without this they would load as a mess of NULs.
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        QStringDecoder utf16(bytes.at(0) == '\xFF' ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        const QString text = utf16.decode(bytes);
+        if (!utf16.hasError())
+            return text;
+    }
     // Lists written on old Windows machines are windows-1252; reading them as UTF-8
     // would turn their umlauts into replacement characters.
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())
         return text;
-    QStringDecoder cp1252("windows-1252");
-    if (cp1252.isValid())
-        return cp1252.decode(bytes);
-    return QString::fromLatin1(bytes);
+    return fromWindows1252(bytes);
 }
 
-bool UrlList::LoadUrlList()
+QStringList ParseListFile(const QByteArray &bytes)
 {
-    m_log->WriteLog(QStringLiteral("Kommando: LoadUrlList"));
-    const QFileInfo info(m_file);
-    if (!info.exists() || !info.isFile())
-        return true;
-    QFile file(m_file);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_fileTrouble = true;
-        m_log->WriteLog(QStringLiteral("### Liste %1 kann nicht gelesen werden: %2").arg(m_file, file.errorString()));
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        m_fileTrouble = true;
-        m_log->WriteLog(QStringLiteral("### Liste %1 kann nicht gelesen werden: %2").arg(m_file, file.errorString()));
-        return false;
-    }
     const QString text = decodeListFile(bytes);
+    QStringList lines;
     qsizetype start = 0;
     const qsizetype n = text.size();
-    QStringList loaded;
     while (start < n) {
         qsizetype end = start;
         while (end < n && text.at(end) != u'\r' && text.at(end) != u'\n')
@@ -82,11 +96,40 @@ bool UrlList::LoadUrlList()
         while (b > a && text.at(b - 1) == u' ')
             --b;
         if (b > a)
-            loaded.append(text.mid(a, b - a));
-        if (end < n && text.at(end) == u'\r' && end + 1 < n && text.at(end + 1) == u'\n')
+            lines.append(text.mid(a, b - a));
+        if (end + 1 < n && text.at(end) == u'\r' && text.at(end + 1) == u'\n')
             ++end;
         start = end + 1;
     }
+    return lines;
+}
+
+bool UrlList::LoadUrlList()
+{
+    m_log->WriteLog(QStringLiteral("Kommando: LoadUrlList"));
+    const QFileInfo info(m_file);
+    if (!info.exists())
+        return true;
+    const auto unreadable = [this](const QString &reason) {
+        m_fileTrouble = true;
+        m_log->WriteLog(QStringLiteral("### Liste %1 kann nicht gelesen werden: %2").arg(m_file, reason));
+        return false;
+    };
+    // A folder of that name holds no entries, and no save can replace it; anything
+    // else that is not an ordinary file (a pipe, a device) might block the reader.
+    if (info.isDir())
+        return unreadable(QStringLiteral("an ihrer Stelle steht ein Ordner"));
+    m_unreadEntries = true;
+    if (!info.isFile())
+        return unreadable(QStringLiteral("keine gewöhnliche Datei"));
+    QFile file(m_file);
+    if (!file.open(QIODevice::ReadOnly))
+        return unreadable(file.errorString());
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return unreadable(file.errorString());
+    m_unreadEntries = false;
+    const QStringList loaded = ParseListFile(bytes);
     if (!loaded.isEmpty()) {
         beginInsertRows({}, int(m_lines.size()), int(m_lines.size() + loaded.size() - 1));
         m_lines.append(loaded);
@@ -98,6 +141,13 @@ bool UrlList::LoadUrlList()
 bool UrlList::SaveUrlList()
 {
     m_log->WriteLog(QStringLiteral("Kommando: SaveUrlList"));
+    if (m_unreadEntries) {
+        // Writing now would replace entries that were never read with the few on screen.
+        m_fileTrouble = true;
+        m_log->WriteLog(QStringLiteral("### Liste %1 wird nicht gespeichert: sie konnte nicht gelesen werden, "
+                                       "ihre Einträge gingen sonst verloren").arg(m_file));
+        return false;
+    }
     QByteArray bytes;
     for (const QString &line : std::as_const(m_lines)) {
         bytes += line.toUtf8();
@@ -106,11 +156,29 @@ bool UrlList::SaveUrlList()
     // A new file replaces the old one only when it is complete: a crash, a full disk
     // or a kill in the middle leaves the previous list.
     QSaveFile file(m_file);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    const auto failed = [this, &file](const QString &reason) {
         m_fileTrouble = true;
-        m_log->WriteLog(QStringLiteral("### Liste %1 kann nicht gespeichert werden: %2").arg(m_file, file.errorString()));
+        m_log->WriteLog(QStringLiteral("### Liste %1 kann nicht gespeichert werden: %2").arg(m_file, reason));
         return false;
+    };
+    // Unbuffered: QSaveFile loses a short write that happens in its own flush at
+    // commit and then puts the truncated file in place of the list (disk full, file
+    // size limit). Written directly, the short write shows here, and writing the rest
+    // once more yields the system's reason.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failed(file.errorString());
+    for (qsizetype done = 0; done < bytes.size();) {
+        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        if (n <= 0)
+            return failed(file.errorString());
+        done += n;
     }
+    // QSaveFile syncs too but ignores the outcome; a list not safely on disk must
+    // not replace the old one.
+    if (::fsync(file.handle()) != 0)
+        return failed(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!file.commit())
+        return failed(file.errorString());
     return true;
 }
 
@@ -135,25 +203,68 @@ QVariant UrlList::data(const QModelIndex &index, int role) const
     return m_lines.at(index.row());
 }
 
+// Text/x-moz-url is "url\ntitle" pairs in UTF-16 of the sender's byte order; some
+// senders add a byte-order mark or a closing NUL, a few send UTF-8.
+static QStringList mozUrlLinks(const QByteArray &bytes)
+{
+    QString text;
+    if (bytes.startsWith("\xFF\xFE") || (bytes.size() >= 2 && bytes.at(0) != 0 && bytes.at(1) == 0))
+        text = QStringDecoder(QStringDecoder::Utf16LE).decode(bytes);
+    else if (bytes.startsWith("\xFE\xFF") || (bytes.size() >= 2 && bytes.at(0) == 0 && bytes.at(1) != 0))
+        text = QStringDecoder(QStringDecoder::Utf16BE).decode(bytes);
+    else
+        text = QString::fromUtf8(bytes);
+    text.remove(QChar(0));
+    const QStringList lines = text.split(u'\n');
+    QStringList links;
+    for (qsizetype i = 0; i < lines.size(); i += 2) {
+        const QString link = lines.at(i).trimmed();
+        if (!link.isEmpty())
+            links.append(link);
+    }
+    return links;
+}
+
 QStringList DroppedLinks(const QMimeData *data)
 {
     if (!data)
         return {};
-    QString text;
-    const QList<QUrl> urls = data->urls();
-    const bool onlyLocalFiles = !urls.isEmpty()
-        && std::all_of(urls.begin(), urls.end(), [](const QUrl &u) { return u.isLocalFile(); });
-    if (onlyLocalFiles)
-        return {};
-    if (data->hasText())
-        text = data->text();
-    else if (!urls.isEmpty())
-        text = urls.first().toString();
+    // A file manager names its files twice: as file:// URLs and, on X11, once more as
+    // text (paths or file:// URIs). Neither is a link to download.
+    QSet<QString> localFiles;
+    QStringList webLinks;
+    for (const QUrl &url : data->urls()) {
+        if (url.isLocalFile())
+            localFiles.insert(QDir::cleanPath(url.toLocalFile()));
+        else if (!url.isEmpty())
+            webLinks.append(url.toString());
+    }
+    const auto isDroppedFile = [&localFiles](const QString &line) {
+        if (localFiles.isEmpty())
+            return false;
+        if (localFiles.contains(QDir::cleanPath(line)))
+            return true;
+        const QUrl url(line);
+        return url.isLocalFile() && localFiles.contains(QDir::cleanPath(url.toLocalFile()));
+    };
+
     QStringList links;
-    for (const QString &line : text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")))) {
-        const QString link = line.trimmed();
-        if (!link.isEmpty())
-            links.append(link);
+    if (data->hasText()) {
+        static const QRegularExpression lineEnd(QStringLiteral("\r\n|\r|\n"));
+        for (const QString &line : data->text().split(lineEnd)) {
+            const QString link = line.trimmed();
+            if (!link.isEmpty() && !isDroppedFile(link))
+                links.append(link);
+        }
+    }
+    if (links.isEmpty())
+        links = webLinks;
+    // Qt reads text/x-moz-url as URLs only on X11; elsewhere it is left to us.
+    if (links.isEmpty() && data->hasFormat(QStringLiteral("text/x-moz-url"))) {
+        for (const QString &link : mozUrlLinks(data->data(QStringLiteral("text/x-moz-url")))) {
+            if (!isDroppedFile(link))
+                links.append(link);
+        }
     }
     return links;
 }

@@ -25,6 +25,8 @@ public:
 
     // Fills the list from the file (appending). A missing file is an empty list;
     // a file that cannot be read is reported in the log ("### ...") and false returned.
+    // Saving is then refused for the rest of the session, because the file still holds
+    // entries the list on screen does not know of.
     bool LoadUrlList();
     // Rewrites the whole file atomically. A failure is reported in the log and false
     // returned; the list stays as it is and the next save catches up.
@@ -43,9 +45,16 @@ private:
     QString m_file;
     QStringList m_lines;
     bool m_fileTrouble = false;
+    bool m_unreadEntries = false;
 };
 
+// The lines of a list file: split at CR LF, lone CR or lone LF, blanks (not tabs)
+// trimmed at both ends, empty lines dropped. The bytes are UTF-8, or UTF-16 with a
+// byte-order mark, or else windows-1252.
+QStringList ParseListFile(const QByteArray &bytes);
+
 // The links in a drop on the list: one per non-empty line of its text, stripped of
-// surrounding blanks. Empty when the drop carries no text (or only local files):
-// such a drop is refused.
+// surrounding blanks; without text, the links a browser offers as URLs. Lines naming
+// the dropped local files themselves do not count. Empty when nothing is left (only
+// local files, or nothing textual): such a drop is refused.
 QStringList DroppedLinks(const QMimeData *data);

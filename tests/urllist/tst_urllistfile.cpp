@@ -1,0 +1,300 @@
+#include "log/ActivityLog.h"
+#include "urllist/UrlList.h"
+
+#include "ScratchProgram.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QStringList messages(const ActivityLog &log)
+{
+    QStringList result;
+    for (const QString &line : log.lines())
+        result.append(line.section(QStringLiteral(": "), 1));
+    return result;
+}
+
+// Root ignores permissions, but not the file size limit: writes past it fail with
+// EFBIG, just as they would on a full disk.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        const rlimit limit{bytes, m_old.rlim_max};
+        m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
+    bool isSet() const { return m_set; }
+
+private:
+    rlimit m_old{};
+    bool m_set = false;
+};
+
+} // namespace
+
+class TestUrlListFile : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void parse_data();
+    void parse();
+    void roundTrip();
+    void windows1252LoadsAndSavesAsUtf8();
+    void missingFileIsEmptyList();
+    void lineBreakInEntryIsWrittenUnchanged();
+    void emptyListGivesEmptyFile();
+    void failedSaveKeepsOldFileAndCatchesUp();
+    void saveOverFolderOrBelowFileIsReported();
+    void unreadableFileIsNeverOverwritten();
+    void batchModeEchoesFileTrouble();
+};
+
+void TestUrlListFile::parse_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("empty") << QByteArray() << QStringList();
+    QTest::newRow("blanks and empty lines")
+        << QByteArray("   a -> http://h/a  \r\n\r\n     \r\n") << QStringList{"a -> http://h/a"};
+    QTest::newRow("tabs stay") << QByteArray("\ta\t \r\n") << QStringList{"\ta\t"};
+    QTest::newRow("lone LF") << QByteArray("a\nb\n") << QStringList{"a", "b"};
+    QTest::newRow("lone CR") << QByteArray("a\rb\r") << QStringList{"a", "b"};
+    QTest::newRow("mixed ends") << QByteArray("a\r\r\nb\n\rc") << QStringList{"a", "b", "c"};
+    QTest::newRow("no final end") << QByteArray("a\r\nb") << QStringList{"a", "b"};
+    QTest::newRow("no separator") << QByteArray("http://h/x.zip\r\n") << QStringList{"http://h/x.zip"};
+    QTest::newRow("same line twice") << QByteArray("a -> b\r\na -> b\r\n") << QStringList{"a -> b", "a -> b"};
+    QTest::newRow("utf-8") << QByteArray("Gr\xC3\xB6\xC3\x9F" "e \xE2\x82\xAC\r\n") << QStringList{"Größe €"};
+    QTest::newRow("utf-8 bom") << QByteArray("\xEF\xBB\xBF" "a\r\n") << QStringList{"a"};
+    QTest::newRow("windows-1252") << QByteArray("f\xE4r \x80 \x84x\x93 \x81\r\n")
+                                  << QStringList{QStringLiteral("fär € „x“ ") + QChar(0x81)};
+    QTest::newRow("utf-16le bom") << QByteArray("\xFF\xFE" "a\0\r\0\n\0\xE4\0", 10) << QStringList{"a", "ä"};
+    QTest::newRow("utf-16be bom") << QByteArray("\xFE\xFF\0a\0\n\0\xE4", 8) << QStringList{"a", "ä"};
+}
+
+void TestUrlListFile::parse()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
+    QCOMPARE(ParseListFile(bytes), lines);
+}
+
+void TestUrlListFile::roundTrip()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    const QStringList lines{
+        QStringLiteral("setup.zip -> http://host/dir/setup.zip"),
+        QStringLiteral(" -> http://host/"),
+        QStringLiteral("Größe.pdf -> http://host/Größe.pdf"),
+        QStringLiteral("http://host/bare"),
+        QStringLiteral("a\tb -> http://host/a\tb"),
+        QStringLiteral("setup.zip -> http://host/dir/setup.zip"),
+    };
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    for (const QString &line : lines)
+        list.append(line);
+    QVERIFY(list.SaveUrlList());
+    QCOMPARE(readBytes(path), (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+    QCOMPARE(messages(log), QStringList{"Kommando: SaveUrlList"});
+
+    ActivityLog log2;
+    UrlList loaded(&log2);
+    loaded.setFile(path);
+    QVERIFY(loaded.LoadUrlList());
+    // The entry starting with the separator loses its leading blank, as any blank.
+    QStringList expected = lines;
+    expected[1] = QStringLiteral("-> http://host/");
+    QCOMPARE(loaded.lines(), expected);
+    QCOMPARE(loaded.rowCount(), int(lines.size()));
+    QCOMPARE(messages(log2), QStringList{"Kommando: LoadUrlList"});
+    QVERIFY(!loaded.fileTroubleSeen());
+}
+
+void TestUrlListFile::windows1252LoadsAndSavesAsUtf8()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    writeBytes(path, "  M\xE4rz.pdf -> http://host/M\xE4rz.pdf  \r\n\r\n    \r\n");
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QVERIFY(list.LoadUrlList());
+    QCOMPARE(list.lines(), QStringList{QStringLiteral("März.pdf -> http://host/März.pdf")});
+    QVERIFY(list.SaveUrlList());
+    QCOMPARE(readBytes(path), QByteArray("M\xC3\xA4rz.pdf -> http://host/M\xC3\xA4rz.pdf\r\n"));
+}
+
+void TestUrlListFile::missingFileIsEmptyList()
+{
+    QTemporaryDir dir;
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(dir.filePath(QStringLiteral("URL-Liste.INI")));
+    QVERIFY(list.LoadUrlList());
+    QCOMPARE(list.count(), 0);
+    QCOMPARE(messages(log), QStringList{"Kommando: LoadUrlList"});
+    QVERIFY(!list.fileTroubleSeen());
+}
+
+void TestUrlListFile::lineBreakInEntryIsWrittenUnchanged()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    list.append(QStringLiteral("x -> http://h/a\r\nhttp://h/b"));
+    QVERIFY(list.SaveUrlList());
+    QCOMPARE(readBytes(path), QByteArray("x -> http://h/a\r\nhttp://h/b\r\n"));
+    UrlList again(&log);
+    again.setFile(path);
+    QVERIFY(again.LoadUrlList());
+    QCOMPARE(again.lines(), (QStringList{"x -> http://h/a", "http://h/b"}));
+}
+
+void TestUrlListFile::emptyListGivesEmptyFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    writeBytes(path, "a -> http://h/a\r\n");
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QVERIFY(list.LoadUrlList());
+    list.removeAt(0);
+    QVERIFY(list.SaveUrlList());
+    QVERIFY(QFileInfo(path).isFile());
+    QCOMPARE(QFileInfo(path).size(), 0);
+}
+
+void TestUrlListFile::failedSaveKeepsOldFileAndCatchesUp()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    const QByteArray old("old -> http://host/old\r\n");
+    writeBytes(path, old);
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QVERIFY(list.LoadUrlList());
+    for (int i = 0; i < 200; ++i)
+        list.append(QStringLiteral("f%1.zip -> http://host/f%1.zip").arg(i));
+    {
+        FileSizeLimit limit(1024);
+        QVERIFY(limit.isSet());
+        QVERIFY(!list.SaveUrlList());
+    }
+    QCOMPARE(readBytes(path), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"URL-Liste.INI"});
+    QCOMPARE(list.count(), 201);
+    QVERIFY(list.fileTroubleSeen());
+    const QString last = messages(log).constLast();
+    QVERIFY2(last.startsWith(QStringLiteral("### ")) && last.contains(path) && last.contains(QStringLiteral("File too large")),
+             qPrintable(last));
+
+    QVERIFY(list.SaveUrlList());
+    const QByteArray now = readBytes(path);
+    QVERIFY(now.startsWith(old));
+    QVERIFY(now.endsWith("f199.zip -> http://host/f199.zip\r\n"));
+    QCOMPARE(now.count("\r\n"), 201);
+}
+
+void TestUrlListFile::saveOverFolderOrBelowFileIsReported()
+{
+    QTemporaryDir dir;
+    writeBytes(dir.filePath(QStringLiteral("plain")), "not a folder");
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("URL-Liste.INI")));
+    const struct
+    {
+        QString path;
+        QString reason;
+    } cases[] = {
+        {dir.filePath(QStringLiteral("plain/URL-Liste.INI")), QStringLiteral("Not a directory")},
+        {dir.filePath(QStringLiteral("URL-Liste.INI")), QStringLiteral("directory")},
+    };
+    for (const auto &c : cases) {
+        ActivityLog log;
+        UrlList list(&log);
+        list.setFile(c.path);
+        list.LoadUrlList();
+        list.append(QStringLiteral("a -> http://h/a"));
+        QVERIFY(!list.SaveUrlList());
+        QVERIFY(list.fileTroubleSeen());
+        QCOMPARE(list.count(), 1);
+        const QString last = messages(log).constLast();
+        QVERIFY2(last.startsWith(QStringLiteral("### ")) && last.contains(c.path) && last.contains(c.reason),
+                 qPrintable(last));
+    }
+    QCOMPARE(readBytes(dir.filePath(QStringLiteral("plain"))), QByteArray("not a folder"));
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("URL-Liste.INI"))).isDir());
+}
+
+void TestUrlListFile::unreadableFileIsNeverOverwritten()
+{
+    // Root reads every file; a pipe stands in for a list file that cannot be read.
+    // Reading it must not block, and no save may replace it with the list on screen.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QVERIFY(!list.LoadUrlList());
+    QVERIFY(list.fileTroubleSeen());
+    QVERIFY(messages(log).constLast().startsWith(QStringLiteral("### Liste ") + path));
+    list.append(QStringLiteral("a -> http://h/a"));
+    QVERIFY(!list.SaveUrlList());
+    QVERIFY(messages(log).constLast().startsWith(QStringLiteral("### Liste ") + path));
+    QCOMPARE(list.count(), 1);
+    struct stat info {};
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &info), 0);
+    QVERIFY(S_ISFIFO(info.st_mode));
+}
+
+void TestUrlListFile::batchModeEchoesFileTrouble()
+{
+    ScratchProgram program;
+    QVERIFY(QDir(program.dir()).mkdir(QStringLiteral("URL-Liste.INI")));
+    QProcessEnvironment env = program.environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program.exe(), {QStringLiteral("/DOWNLOAD")});
+    QVERIFY(process.waitForFinished(30000));
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(out.contains(QStringLiteral(": ### Liste ") + program.listFile() + QStringLiteral(" kann nicht gelesen werden")),
+             qPrintable(out));
+    QCOMPARE(process.exitCode(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestUrlListFile)
+#include "tst_urllistfile.moc"
