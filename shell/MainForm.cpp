@@ -23,19 +23,32 @@ void WrapButton::paintEvent(QPaintEvent *)
                          isEnabled(), caption, QPalette::ButtonText);
 }
 
+// The list only ever takes a copy of what is dropped. Accepting a move (a source's
+// choice, e.g. with Shift held) would let the source delete its text or file, even
+// when the drop is then refused.
+static void acceptAsCopy(QDropEvent *event)
+{
+    if (event->possibleActions() & Qt::CopyAction) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->acceptProposedAction();
+    }
+}
+
 void DropListView::dragEnterEvent(QDragEnterEvent *event)
 {
-    event->acceptProposedAction();
+    acceptAsCopy(event);
 }
 
 void DropListView::dragMoveEvent(QDragMoveEvent *event)
 {
-    event->acceptProposedAction();
+    acceptAsCopy(event);
 }
 
 void DropListView::dropEvent(QDropEvent *event)
 {
-    event->acceptProposedAction();
+    acceptAsCopy(event);
     Q_EMIT dropped(event->mimeData());
 }
 
