@@ -544,7 +544,8 @@ void Inet::Private::start(const QString &text)
     m_status = 0;
     m_phase = Phase::Running;
 
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
+    // Tolerant: a link as a browser shows it (spaces, umlauts) is encoded here.
+    const QUrl url(text.trimmed(), QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (text.trimmed().isEmpty() || !url.isValid() || scheme.isEmpty() || url.host().isEmpty()) {
         fail(BadUrl, QStringLiteral("Ungültige Adresse: ") + text);

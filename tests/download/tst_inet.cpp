@@ -150,6 +150,7 @@ void TestInet::initTestCase()
                                      "5\r\nhello\r\n7\r\n, world\r\n0\r\n\r\n")}},
         {"/gzip", QJsonArray{send(head200 + "Content-Encoding: gzip\r\nContent-Length: 6\r\n\r\n" + QString::fromLatin1("\x1f\x8b\x08zzz"))}},
         {"/query?x=1", QJsonArray{reply(200, "with query")}},
+        {"/%C3%A4%20x.bin", QJsonArray{reply(200, "encoded")}},
         {"/r1", QJsonArray{redirect(301, "/r2")}},
         {"/r2", QJsonArray{redirect(302, "r3")}},
         {"/r3", QJsonArray{redirect(307, "/plain?from=r3")}},
@@ -193,6 +194,7 @@ void TestInet::successfulBodies_data()
     QTest::newRow("chunked") << "/chunked" << QByteArray("hello, world") << QList<int>{12, 0};
     QTest::newRow("gzip kept raw") << "/gzip" << QByteArray("\x1f\x8b\x08zzz") << QList<int>{6, 0};
     QTest::newRow("query string") << "/query?x=1" << QByteArray("with query") << QList<int>{10, 0};
+    QTest::newRow("umlaut and space in path") << QStringLiteral("/ä x.bin") << QByteArray("encoded") << QList<int>{7, 0};
 }
 
 void TestInet::successfulBodies()
