@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QStandardPaths>
 #include <QTest>
 
 class tst_Startup : public QObject
@@ -77,6 +78,34 @@ private Q_SLOTS:
         stale.close();
         const ProgramFolder::Result again = folder.run({QStringLiteral("/DOWNLOAD")});
         QCOMPARE(again.exitCode, 1);
+    }
+
+    // With a screen, a run ends by showing the download folder in the file manager.
+    void batchOnScreenOpensTheFolder()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+            QSKIP("Xvfb is needed for a run on a real screen");
+        QProcess xvfb;
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
+                                            QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
+                                            QStringLiteral("800x600x24")});
+        QVERIFY(xvfb.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine(), 10000);
+        const QString display = u':' + QString::fromLatin1(xvfb.readLine().trimmed());
+
+        ProgramFolder folder;
+        QProcessEnvironment env = folder.environment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")}, env);
+        xvfb.kill();
+        xvfb.waitForFinished(5000);
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitCode, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder.path(QStringLiteral("xdg-open.log"))), 5000);
+        QFile log(folder.path(QStringLiteral("xdg-open.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll(), QFile::encodeName(folder.downloads()) + '\n');
     }
 
     void blockedDownloadFolderIsReported()
