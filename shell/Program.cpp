@@ -166,7 +166,8 @@ int Program::Main(const QString &arguments)
     std::fflush(stdout);
     if (!m_downloadDirUsable || m_list->fileTroubleSeen())
         return 2;
-    return failed > 0 ? 1 : 0;
+    // A run cut short by closing the window left entries untried.
+    return failed > 0 || m_run->aborted() ? 1 : 0;
 }
 
 void Program::Btn_Click(int Index)
