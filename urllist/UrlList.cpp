@@ -175,7 +175,7 @@ bool UrlList::SaveUrlList()
     }
     // QSaveFile syncs too but ignores the outcome; a list not safely on disk must
     // not replace the old one.
-    if (::fsync(file.handle()) != 0)
+    if (::fdatasync(file.handle()) != 0)
         return failed(QString::fromLocal8Bit(std::strerror(errno)));
     if (!file.commit())
         return failed(file.errorString());
