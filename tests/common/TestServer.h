@@ -19,7 +19,10 @@
 class TestServer
 {
 public:
-    explicit TestServer(const QJsonObject &routes, bool logRequests = false)
+    // host is 127.0.0.1 or ::1; nothing else is ever listened on.
+    explicit TestServer(const QJsonObject &routes, bool logRequests = false,
+                        const QString &host = QStringLiteral("127.0.0.1"))
+        : m_host(host)
     {
         if (!m_dir.isValid()) {
             m_error = QStringLiteral("no temporary folder");
@@ -42,6 +45,8 @@ public:
                          QStringLiteral("--routes"), routesPath, QStringLiteral("--port-file"), portFile};
         if (logRequests)
             args << QStringLiteral("--request-log") << requestLogPath();
+        if (host != u"127.0.0.1")
+            args << QStringLiteral("--host") << host;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(python, args);
         if (!m_process.waitForStarted(5000)) {
@@ -80,7 +85,8 @@ public:
     int port() const { return m_port; }
     QString url(const QString &path) const
     {
-        return QStringLiteral("http://127.0.0.1:") + QString::number(m_port) + path;
+        const QString host = m_host.contains(u':') ? u'[' + m_host + u']' : m_host;
+        return QStringLiteral("http://") + host + u':' + QString::number(m_port) + path;
     }
     QString requestLogPath() const { return m_dir.filePath(QStringLiteral("requests.log")); }
     // The request lines the server saw so far ("GET /path HTTP/1.1"), when logging.
@@ -93,6 +99,7 @@ public:
     }
 
 private:
+    QString m_host;
     QTemporaryDir m_dir;
     QProcess m_process;
     int m_port = 0;

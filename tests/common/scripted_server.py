@@ -2,6 +2,7 @@
 """A tiny HTTP server for tests that answers with exactly the bytes a script says.
 
     python3 scripted_server.py --routes ROUTES.json --port-file PORTFILE [--request-log FILE]
+                               [--host 127.0.0.1|::1]
 
 ROUTES maps a request path (query string included; the path without its query is the
 fallback) to a list of actions run in order on the connection:
@@ -18,7 +19,8 @@ fallback) to a list of actions run in order on the connection:
                                           a well-formed response with Content-Length
 
 After the actions the connection is closed. An unknown path gets a small 404 page.
-The port is written to PORTFILE once the server listens on 127.0.0.1.
+The port is written to PORTFILE once the server listens on --host (127.0.0.1 unless
+given; ::1 for IPv6 tests). No other address is accepted.
 """
 
 import argparse
@@ -158,17 +160,22 @@ class Server(socketserver.ThreadingMixIn, socketserver.TCPServer):
     request_queue_size = 64
 
 
+class Server6(Server):
+    address_family = socket.AF_INET6
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n", 1)[0])
     parser.add_argument("--routes", required=True)
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--request-log")
+    parser.add_argument("--host", default="127.0.0.1", choices=["127.0.0.1", "::1"])
     args = parser.parse_args()
 
     with open(args.routes, encoding="utf-8") as f:
         routes = json.load(f)
 
-    server = Server(("127.0.0.1", 0), Handler)
+    server = (Server6 if args.host == "::1" else Server)((args.host, 0), Handler)
     server.routes = routes
     server.request_log = args.request_log
     server.log_lock = threading.Lock()

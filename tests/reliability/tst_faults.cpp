@@ -1,0 +1,499 @@
+// Whatever the server, the names in the list or the disk do, the unattended run through
+// the real executable must keep every link that did not arrive, put nothing but complete
+// files under real names, write nothing outside its download folder, and end with the
+// right exit status. One row per fault; every row checks all of that.
+
+#include "common/ProgramFolder.h"
+#include "common/TestServer.h"
+#include "reliability/FolderState.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+// Short enough for the stalls to cost little, long enough for a loaded machine to
+// answer a local request in time.
+constexpr int RequestTimeoutMs = 1500;
+
+enum class Setup { None, TakenNames, ReadOnlyDownloads, ReadOnlyList, FullDisk };
+
+struct Scenario
+{
+    // List lines; @S@ stands for the server's base URL, @6@ for the IPv6 server's,
+    // @R@ for a port nobody listens on.
+    QStringList lines;
+    // Indices of the lines that must stay in the list.
+    QList<int> kept;
+    // The files that must be new in the download folder: name -> "file:<bytes>".
+    FolderState files;
+    int exitCode = 0;
+    Setup setup = Setup::None;
+    bool ipv6 = false;
+    // A fault in the program that is known and not fixed yet.
+    const char *knownFault = nullptr;
+};
+
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(generator.bounded(256));
+    return bytes;
+}
+
+const QByteArray Spooled = randomBytes(1536 * 1024, 7); // past the in-memory limit
+// gzip of "hallo\n", sent without being asked for.
+const QByteArray Gzip = QByteArray::fromHex("1f8b0800000000000003cb48cccc57e70200b0a1c5e906000000");
+
+QJsonObject send(const QByteArray &bytes)
+{
+    return {{QStringLiteral("send"), QString::fromLatin1(bytes)}};
+}
+QJsonObject pause(double seconds)
+{
+    return {{QStringLiteral("sleep"), seconds}};
+}
+QJsonObject reset()
+{
+    return {{QStringLiteral("reset"), true}};
+}
+QJsonObject closeNow()
+{
+    return {{QStringLiteral("close"), true}};
+}
+QJsonArray reply(int status, const QByteArray &body = {}, const QJsonObject &headers = {})
+{
+    return {QJsonObject{{QStringLiteral("http"), status},
+                        {QStringLiteral("body"), QString::fromLatin1(body)},
+                        {QStringLiteral("headers"), headers}}};
+}
+QJsonArray raw(const QByteArray &bytes)
+{
+    return {send(bytes)};
+}
+QByteArray head(const QByteArray &fields)
+{
+    return "HTTP/1.1 200 OK\r\nConnection: close\r\n" + fields + "\r\n";
+}
+QJsonArray redirect(int status, const QString &location)
+{
+    return reply(status, "moved", {{QStringLiteral("Location"), location}});
+}
+
+QJsonObject routes(int plainPort)
+{
+    const QByteArray chunkedHead = head("Transfer-Encoding: chunked\r\n");
+    QJsonObject r{
+        // Framing
+        {"/short", raw(head("Content-Length: 100000\r\n") + QByteArray(5000, 'k'))},
+        {"/long", raw(head("Content-Length: 10\r\n") + "0123456789ZUVIELZUVIEL")},
+        {"/twolengths", raw(head("Content-Length: 10\r\nContent-Length: 12\r\n") + "0123456789ab")},
+        {"/samelengths", raw(head("Content-Length: 5\r\nContent-Length: 5\r\n") + "gleich")},
+        {"/chunked", raw(chunkedHead + "5\r\nhallo\r\n5\r\n welt\r\n0\r\n\r\n")},
+        {"/chunkcut", raw(chunkedHead + "5\r\nhallo\r\n8\r\nabc")},
+        {"/chunknoend", raw(chunkedHead + "5\r\nhallo\r\n")},
+        {"/chunkbad", raw(chunkedHead + "5\r\nhallo\r\nzz\r\nxx\r\n0\r\n\r\n")},
+        {"/chunkhuge", raw(chunkedHead + "FFFFFFFFFFFFFFFFFFFFFFFF\r\nhallo\r\n0\r\n\r\n")},
+        {"/chunkbig", raw(chunkedHead + "7FFFFFFFFFFFFFFF\r\nhallo")},
+        {"/chunklonger", raw(chunkedHead + "3\r\nhallo\r\n0\r\n\r\n")},
+        // The connection
+        {"/resethead", QJsonArray{reset()}},
+        {"/resetbody", QJsonArray{send(head("Content-Length: 100000\r\n") + QByteArray(20000, 'r')), pause(0.2), reset()}},
+        {"/closehead", QJsonArray{closeNow()}},
+        {"/halfhead", QJsonArray{send("HTTP/1.1 200 OK\r\nContent-Le"), closeNow()}},
+        {"/garbage", raw("Dies ist kein HTTP\r\n\r\n")},
+        {"/stallhead", QJsonArray{pause(4)}},
+        {"/stallbody", QJsonArray{send(head("Content-Length: 1000\r\n") + QByteArray(100, 's')), pause(4)}},
+        {"/trickle", QJsonArray{send(head("Content-Length: 10\r\n")),
+                                QJsonObject{{QStringLiteral("trickle"), QStringLiteral("langsam!!!")},
+                                            {QStringLiteral("interval"), 0.4}}}},
+        // Redirects
+        {"/loop", redirect(302, QStringLiteral("/loop"))},
+        {"/toftp", redirect(302, QStringLiteral("ftp://127.0.0.1/x"))},
+        {"/tofile", redirect(301, QStringLiteral("file:///etc/passwd"))},
+        {"/nolocation", reply(302, "wohin?")},
+        {"/tohttps", redirect(302, QStringLiteral("https://127.0.0.1:%1/back").arg(plainPort))},
+        {"/r1", redirect(301, QStringLiteral("/r2"))},
+        {"/r2", redirect(307, QStringLiteral("r3?x=1"))},
+        {"/r3?x=1", reply(200, "angekommen")},
+        // Statuses
+        {"/204", raw("HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n")},
+        {"/empty", reply(200, "")},
+        {"/401", reply(401, "<html>login</html>")},
+        {"/403", reply(403, "<html>verboten</html>")},
+        {"/404", reply(404, "<html>nope</html>")},
+        {"/410", reply(410, "<html>gone</html>")},
+        {"/500", reply(500, "<html>Internal Server Error</html>")},
+        {"/503", reply(503, "<html>later</html>", {{QStringLiteral("Retry-After"), QStringLiteral("1")}})},
+        {"/title404", reply(200, "<html><head><title>404 Not Found</title></head><body>weg</body></html>")},
+        // Headers and encodings
+        {"/hugeheader", QJsonArray{send("HTTP/1.1 200 OK\r\nX-Gross: "),
+                                   QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("a")}, {QStringLiteral("count"), 200000}},
+                                   send("\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok")}},
+        {"/gzip", raw(head("Content-Encoding: gzip\r\nContent-Type: text/plain\r\nContent-Length: "
+                           + QByteArray::number(Gzip.size()) + "\r\n") + Gzip)},
+        {"/badgzip", raw(head("Content-Encoding: gzip\r\nContent-Length: 6\r\n") + "kaputt")},
+        {"/spooled", QJsonArray{send(head("Content-Length: " + QByteArray::number(Spooled.size()) + "\r\n")),
+                                QJsonObject{{QStringLiteral("send_b64"), QString::fromLatin1(Spooled.toBase64())}}}},
+        {"/bigfill", QJsonArray{send(head("Content-Length: 600000\r\n")),
+                                QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("f")}, {QStringLiteral("count"), 600000}}}},
+        {"/hugefill", QJsonArray{send(head("Content-Length: 3000000\r\n")),
+                                 QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("h")}, {QStringLiteral("count"), 3000000}}}},
+        // Addresses: only the exact target answers with the body
+        {"/q?a=1&b=%C3%A4", reply(200, "mit query")},
+        {"/q", reply(500, "query lost")},
+        {"/frag", reply(200, "ohne fragment")},
+        {"/mit%20leer%20zeichen.txt", reply(200, "leerzeichen")},
+        {"/gr%C3%BC%C3%9Fe.txt", reply(200, "umlaute")},
+        {"/v6", reply(200, "ipv6")},
+    };
+    for (const char *name : {"dotdot", "dot", "slash", "control", "long", "taken-file", "taken-dir", "taken-link",
+                             "small", "a", "b", "c"})
+        r.insert(QStringLiteral("/ok/") + QLatin1String(name), reply(200, "body of " + QByteArray(name)));
+    return r;
+}
+
+QByteArray okBody(const char *name)
+{
+    return "file:body of " + QByteArray(name);
+}
+
+Scenario fails(const QString &line, int exitCode = 1)
+{
+    Scenario s;
+    s.lines = {line};
+    s.kept = {0};
+    s.exitCode = exitCode;
+    return s;
+}
+
+Scenario arrives(const QString &line, const QString &name, const QByteArray &bytes)
+{
+    Scenario s;
+    s.lines = {line};
+    s.files.insert(name, "file:" + bytes);
+    return s;
+}
+
+int closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
+}
+
+struct Cleanup
+{
+    std::function<void()> action;
+    ~Cleanup()
+    {
+        if (action)
+            action();
+    }
+};
+} // namespace
+
+Q_DECLARE_METATYPE(Scenario)
+
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // Speaks plain http where the redirect expects https; it must never be asked
+        // for the page over http.
+        m_plain = std::make_unique<TestServer>(QJsonObject{{QStringLiteral("/back"), reply(200, "unsicher")}}, true);
+        QVERIFY2(m_plain->ok(), qPrintable(m_plain->error()));
+        m_server = std::make_unique<TestServer>(routes(m_plain->port()));
+        QVERIFY2(m_server->ok(), qPrintable(m_server->error()));
+        m_server6 = std::make_unique<TestServer>(QJsonObject{{QStringLiteral("/v6"), reply(200, "ipv6")}}, false,
+                                                 QStringLiteral("::1"));
+        m_refusedPort = closedPort();
+        // Every program folder of this test lives in the sandbox, and so does the
+        // program's temporary folder: anything written beside the program folder shows.
+        QVERIFY(m_sandbox.isValid());
+        m_oldTmp = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(m_sandbox.path()));
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_oldTmp.isNull())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", m_oldTmp);
+    }
+
+    void run_data()
+    {
+        QTest::addColumn<Scenario>("scenario");
+        const auto add = [](const char *name, const Scenario &s) { QTest::newRow(name) << s; };
+
+        // Framing of the body.
+        add("body shorter than Content-Length", fails("f -> @S@/short"));
+        // The body ends where Content-Length says; what follows belongs to no message.
+        add("body longer than Content-Length", arrives("f -> @S@/long", "f", "0123456789"));
+        add("two differing Content-Lengths", fails("f -> @S@/twolengths"));
+        add("two equal Content-Lengths", arrives("f -> @S@/samelengths", "f", "gleic"));
+        add("chunked body", arrives("f -> @S@/chunked", "f", "hallo welt"));
+        add("chunk cut off", fails("f -> @S@/chunkcut"));
+        add("chunked body without last chunk", fails("f -> @S@/chunknoend"));
+        add("malformed chunk size", fails("f -> @S@/chunkbad"));
+        add("chunk size overflowing", fails("f -> @S@/chunkhuge"));
+        add("chunk size far beyond the body", fails("f -> @S@/chunkbig"));
+        add("chunk longer than its size", fails("f -> @S@/chunklonger"));
+
+        // The connection.
+        add("reset before headers", fails("f -> @S@/resethead"));
+        add("reset mid-body", fails("f -> @S@/resetbody"));
+        add("closed before headers", fails("f -> @S@/closehead"));
+        {
+            Scenario s = fails(QStringLiteral("f -> @S@/halfhead"));
+            s.knownFault = "a head cut off after the status line counts as an empty 200 answer";
+            add("closed inside headers", s);
+        }
+        add("answer that is no HTTP", fails("f -> @S@/garbage"));
+        add("stall before headers", fails("f -> @S@/stallhead"));
+        add("stall mid-body", fails("f -> @S@/stallbody"));
+        add("trickle slower than the time-out", arrives("f -> @S@/trickle", "f", "langsam!!!"));
+        add("refused port", fails("f -> @R@/x"));
+        add("unknown host", fails("f -> http://nohost.invalid/x"));
+
+        // Redirects.
+        add("redirect loop", fails("f -> @S@/loop"));
+        add("redirect to ftp", fails("f -> @S@/toftp"));
+        add("redirect to a local file", fails("f -> @S@/tofile"));
+        // No TLS here: the https hop fails on a plain-http port, and nothing is
+        // fetched over http after it.
+        add("redirect from http to https", fails("f -> @S@/tohttps"));
+        add("redirect without Location", fails("f -> @S@/nolocation"));
+        add("relative redirect chain", arrives("f -> @S@/r1", "f", "angekommen"));
+
+        // Statuses.
+        // Both say the resource is empty: an empty file is a faithful copy.
+        add("204 No Content", arrives("f -> @S@/204", "f", ""));
+        add("200 with Content-Length 0", arrives("f -> @S@/empty", "f", ""));
+        add("401", fails("f -> @S@/401"));
+        add("403", fails("f -> @S@/403"));
+        add("404", fails("f -> @S@/404"));
+        add("410", fails("f -> @S@/410"));
+        add("500", fails("f -> @S@/500"));
+        add("503", fails("f -> @S@/503"));
+        add("200 page titled 404 Not Found", fails("f -> @S@/title404"));
+
+        // Headers, encodings, sizes.
+        add("200 KB header line", fails("f -> @S@/hugeheader"));
+        add("gzip sent unasked", arrives("f.gz -> @S@/gzip", "f.gz", Gzip));
+        add("broken gzip sent unasked", arrives("f -> @S@/badgzip", "f", "kaputt"));
+        add("spooled body", arrives("big.bin -> @S@/spooled", "big.bin", Spooled));
+
+        // Addresses.
+        add("query", arrives("q.txt -> @S@/q?a=1&b=%C3%A4", "q.txt", "mit query"));
+        add("fragment", arrives("frag.txt -> @S@/frag#abschnitt", "frag.txt", "ohne fragment"));
+        add("spaces in the path", arrives("s.txt -> @S@/mit leer zeichen.txt", "s.txt", "leerzeichen"));
+        add("encoded spaces", arrives("s.txt -> @S@/mit%20leer%20zeichen.txt", "s.txt", "leerzeichen"));
+        add("non-ASCII path", arrives("grüße.txt -> @S@/grüße.txt", "grüße.txt", "umlaute"));
+        {
+            Scenario s = arrives(QStringLiteral("v6.txt -> @6@/v6"), QStringLiteral("v6.txt"), "ipv6");
+            s.ipv6 = true;
+            add("IPv6 literal", s);
+        }
+
+        // Names from the list file.
+        {
+            Scenario s;
+            const QString longName = QString(300, u'n') + QStringLiteral(".bin");
+            s.lines = {QStringLiteral(".. -> @S@/ok/dotdot"), QStringLiteral(". -> @S@/ok/dot"),
+                       QStringLiteral("a/b -> @S@/ok/slash"), QStringLiteral("a\tb\x01\x1f\x7f -> @S@/ok/control"),
+                       longName + QStringLiteral(" -> @S@/ok/long")};
+            s.files = {{QStringLiteral("_.."), okBody("dotdot")}, {QStringLiteral("_."), okBody("dot")},
+                       {QStringLiteral("a_b"), okBody("slash")}, {QStringLiteral("a_b___"), okBody("control")},
+                       {longName.right(240), okBody("long")}};
+            add("names dot, dotdot, slash, control, overlong", s);
+        }
+        {
+            Scenario s;
+            s.lines = {QStringLiteral("taken.txt -> @S@/ok/taken-file"), QStringLiteral("taken.dir -> @S@/ok/taken-dir"),
+                       QStringLiteral("taken.lnk -> @S@/ok/taken-link")};
+            s.files = {{QStringLiteral("(1)taken.txt"), okBody("taken-file")},
+                       {QStringLiteral("(1)taken.dir"), okBody("taken-dir")},
+                       {QStringLiteral("(1)taken.lnk"), okBody("taken-link")}};
+            s.setup = Setup::TakenNames;
+            add("existing file, folder and dangling link", s);
+        }
+
+        // Several entries: only the failed ones stay, in their order.
+        {
+            Scenario s;
+            s.lines = {QStringLiteral("a -> @S@/ok/a"), QStringLiteral("x -> @S@/404"), QStringLiteral("b -> @S@/ok/b"),
+                       QStringLiteral("y -> @S@/short"), QStringLiteral("c -> @S@/ok/c"), QStringLiteral("z -> @R@/z")};
+            s.kept = {1, 3, 5};
+            s.files = {{QStringLiteral("a"), okBody("a")}, {QStringLiteral("b"), okBody("b")}, {QStringLiteral("c"), okBody("c")}};
+            s.exitCode = 1;
+            add("mixed list", s);
+        }
+
+        // The disk.
+        {
+            Scenario s;
+            s.lines = {QStringLiteral("a -> @S@/ok/a"), QStringLiteral("x -> @S@/404"), QStringLiteral("b -> @S@/ok/b")};
+            s.kept = {0, 1, 2}; // the file cannot change, whatever arrived
+            s.files = {{QStringLiteral("a"), okBody("a")}, {QStringLiteral("b"), okBody("b")}};
+            s.exitCode = 2;
+            s.setup = Setup::ReadOnlyList;
+            add("read-only list file", s);
+        }
+        {
+            Scenario s;
+            // Last entry first: the two that do not fit fail before the small one.
+            s.lines = {QStringLiteral("small -> @S@/ok/small"), QStringLiteral("big -> @S@/bigfill"),
+                       QStringLiteral("huge -> @S@/hugefill")};
+            s.kept = {1, 2};
+            s.files = {{QStringLiteral("small"), okBody("small")}};
+            s.exitCode = 1;
+            s.setup = Setup::FullDisk;
+            add("full disk", s);
+        }
+    }
+
+    void run()
+    {
+        QFETCH(Scenario, scenario);
+        if (scenario.ipv6 && !m_server6->ok())
+            QSKIP(qPrintable(QStringLiteral("no server on ::1: ") + m_server6->error()));
+
+        ProgramFolder folder;
+        const QString base = m_server->url(QString());
+        const QString base6 = m_server6->ok() ? m_server6->url(QString()) : QString();
+        const QString refused = QStringLiteral("http://127.0.0.1:%1").arg(m_refusedPort);
+        QStringList lines;
+        for (QString line : std::as_const(scenario.lines))
+            lines << line.replace(QStringLiteral("@S@"), base).replace(QStringLiteral("@6@"), base6).replace(QStringLiteral("@R@"), refused);
+        QByteArray listBytes;
+        for (const QString &line : std::as_const(lines))
+            listBytes += line.toUtf8() + "\r\n";
+        folder.writeList(listBytes);
+
+        Cleanup undo;
+        QStringList extraTop; // what this test put into the program folder
+        prepare(scenario.setup, folder, &undo, &extraTop);
+        if (QTest::currentTestFailed())
+            return;
+
+        const FolderState before = folderState(folder.downloads());
+        FolderState expected = before;
+        for (auto it = scenario.files.begin(); it != scenario.files.end(); ++it)
+            expected.insert(it.key(), it.value());
+        QByteArray expectedList;
+        for (const int k : std::as_const(scenario.kept))
+            expectedList += lines.at(k).toUtf8() + "\r\n";
+
+        QProcessEnvironment env = folder.environment();
+        env.insert(QStringLiteral("QUORVEX_REQUEST_TIMEOUT_MS"), QString::number(RequestTimeoutMs));
+        QElapsedTimer clock;
+        clock.start();
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")}, env, 60000);
+        QVERIFY2(result.finished, "the run hung");
+        if (scenario.knownFault)
+            QEXPECT_FAIL("", scenario.knownFault, Abort);
+        const QString output = QString::fromUtf8(result.out);
+        // The end of the log says why; the whole of it is too long for a message.
+        const QString tail = output.right(700) + QString::fromUtf8(result.err).right(200);
+        const int arrived = int(scenario.files.size());
+        const QString summary = QStringLiteral("Ergebnis: %1 geladen, %2 fehlgeschlagen")
+                                    .arg(arrived)
+                                    .arg(lines.size() - arrived);
+        QVERIFY2(output.trimmed().endsWith(summary),
+                 qPrintable(QStringLiteral("expected last line %1\n%2%3").arg(summary, tail, QString())));
+        QVERIFY2(result.exitCode == scenario.exitCode,
+                 qPrintable(QStringLiteral("exit %1, expected %2\n%3").arg(result.exitCode).arg(scenario.exitCode).arg(tail)));
+
+        QCOMPARE(QString::fromUtf8(folder.readList()), QString::fromUtf8(expectedList));
+        QCOMPARE(folder.readList(), expectedList);
+
+        const FolderState after = folderState(folder.downloads());
+        QVERIFY2(after == expected, qPrintable(describeDifference(after, expected) + u'\n' + tail));
+
+        QStringList top{QStringLiteral("Downloads"), QStringLiteral("URL-Liste.INI"), QStringLiteral("bin"),
+                        QStringLiteral("quorvex")};
+        top << extraTop;
+        top.sort();
+        QCOMPARE(topEntries(folder.path()), top);
+        // Qt's own stand-in for a missing XDG_RUNTIME_DIR is the only other thing allowed.
+        QStringList beside = topEntries(m_sandbox.path());
+        beside.removeAll(QStringLiteral("runtime-") + qEnvironmentVariable("USER", QStringLiteral("root")));
+        QCOMPARE(beside, QStringList{QFileInfo(folder.path()).fileName()});
+        // It sees the https hop's TLS greeting as garbage, but never a request.
+        QCOMPARE(m_plain->requestLines().filter(QStringLiteral("GET ")), QStringList());
+    }
+
+private:
+    void prepare(Setup setup, const ProgramFolder &folder, Cleanup *undo, QStringList *extraTop)
+    {
+        const QString downloads = folder.downloads();
+        switch (setup) {
+        case Setup::None:
+            return;
+        case Setup::TakenNames: {
+            QVERIFY(QDir().mkpath(downloads + QStringLiteral("/taken.dir")));
+            QFile inside(downloads + QStringLiteral("/taken.dir/inside"));
+            QVERIFY(inside.open(QIODevice::WriteOnly));
+            inside.write("drin");
+            inside.close();
+            QFile file(downloads + QStringLiteral("/taken.txt"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("alt");
+            file.close();
+            QVERIFY(QFile::link(folder.path(QStringLiteral("nowhere")), downloads + QStringLiteral("/taken.lnk")));
+            return;
+        }
+        case Setup::ReadOnlyDownloads:
+        case Setup::FullDisk: {
+            // Root ignores permission bits; only a read-only or full file system says no.
+            QVERIFY(QDir().mkpath(downloads));
+            const QString options = setup == Setup::FullDisk ? QStringLiteral("size=256k") : QStringLiteral("ro,size=64k");
+            QString error;
+            if (!runTool(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                   options, QStringLiteral("quorvex-test"), downloads},
+                         &error))
+                QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here: ") + error));
+            undo->action = [downloads] { runTool(QStringLiteral("umount"), {QStringLiteral("-l"), downloads}); };
+            return;
+        }
+        case Setup::ReadOnlyList: {
+            QString error;
+            const QString list = folder.listFile();
+            if (runTool(QStringLiteral("chattr"), {QStringLiteral("+i"), list}, &error)) {
+                undo->action = [list] { runTool(QStringLiteral("chattr"), {QStringLiteral("-i"), list}); };
+                return;
+            }
+            if (runTool(QStringLiteral("mount"), {QStringLiteral("--bind"), list, list}, &error)) {
+                undo->action = [list] { runTool(QStringLiteral("umount"), {QStringLiteral("-l"), list}); };
+                if (runTool(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro,bind"), list}, &error))
+                    return;
+            }
+            Q_UNUSED(extraTop);
+            QSKIP(qPrintable(QStringLiteral("cannot make the list file read-only: ") + error));
+        }
+        }
+    }
+
+    std::unique_ptr<TestServer> m_plain;
+    std::unique_ptr<TestServer> m_server;
+    std::unique_ptr<TestServer> m_server6;
+    int m_refusedPort = 0;
+    QTemporaryDir m_sandbox;
+    QByteArray m_oldTmp;
+};
+
+QTEST_GUILESS_MAIN(tst_Faults)
+#include "tst_faults.moc"
