@@ -2,6 +2,7 @@
 
 #include "download/DownloadRun.h"
 #include "download/Inet.h"
+#include "download/PartFile.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
 #include "shell/MainForm.h"
@@ -16,6 +17,7 @@
 #include <QProcessEnvironment>
 
 #include <cstdio>
+#include <unistd.h>
 
 Program::Program(const QString &programDir, QObject *parent)
     : QObject(parent)
@@ -55,6 +57,17 @@ void Program::ensureDownloadDir()
     if (info.exists()) {
         // A file of that name counts as present; the downloads then fail one by one.
         m_downloadDirUsable = info.isDir();
+        // A folder nothing can be created in (a read-only mount stops even root) is
+        // unusable too: every download would fail alike, through the folder's fault,
+        // not the links'.
+        if (m_downloadDirUsable && ::access(QFile::encodeName(DownloadDir).constData(), W_OK | X_OK) != 0) {
+            const int error = errno;
+            m_downloadDirUsable = false;
+            const QString message = QStringLiteral("### Download-Ordner %1 ist nicht beschreibbar: %2")
+                                        .arg(DownloadDir, SystemErrorText(error));
+            std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+            WriteLog(message);
+        }
         return;
     }
     QString reason;

@@ -345,6 +345,14 @@ private Q_SLOTS:
         // The disk.
         {
             Scenario s;
+            s.lines = {QStringLiteral("a -> @S@/ok/a"), QStringLiteral("b -> @S@/ok/b")};
+            s.kept = {0, 1};
+            s.exitCode = 2;
+            s.setup = Setup::ReadOnlyDownloads;
+            add("read-only download folder", s);
+        }
+        {
+            Scenario s;
             s.lines = {QStringLiteral("a -> @S@/ok/a"), QStringLiteral("x -> @S@/404"), QStringLiteral("b -> @S@/ok/b")};
             s.kept = {0, 1, 2}; // the file cannot change, whatever arrived
             s.files = {{QStringLiteral("a"), okBody("a")}, {QStringLiteral("b"), okBody("b")}};
