@@ -12,6 +12,8 @@ ActivityLog::ActivityLog(QObject *parent)
     : QAbstractListModel(parent)
     , m_timeFormat(timeFormat())
 {
+    m_catchUpTimer.setSingleShot(true);
+    connect(&m_catchUpTimer, &QTimer::timeout, this, &ActivityLog::catchUp);
 }
 
 ActivityLog::~ActivityLog()
@@ -93,12 +95,19 @@ void ActivityLog::scheduleCatchUp()
     if (m_catchUpPending)
         return;
     m_catchUpPending = true;
-    QMetaObject::invokeMethod(this, &ActivityLog::catchUp, Qt::QueuedConnection);
+    // After a quiet spell the view follows on the next pass; while lines keep coming,
+    // it follows every CatchUpInterval.
+    const qint64 since = m_lastCatchUp.isValid() ? m_lastCatchUp.elapsed() : CatchUpInterval;
+    if (since >= CatchUpInterval)
+        QMetaObject::invokeMethod(this, &ActivityLog::catchUp, Qt::QueuedConnection);
+    else
+        m_catchUpTimer.start(int(CatchUpInterval - since));
 }
 
 void ActivityLog::catchUp()
 {
     m_catchUpPending = false;
+    m_lastCatchUp.start();
     // One reset per pass is cheaper than row signals per line, and the view only
     // lays out what it shows.
     beginResetModel();

@@ -1,22 +1,28 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
+#include <QTimer>
 
 #include <cstdio>
 
 // The time-stamped, capped activity log behind the log panel.
 //
 // WriteLog runs once per 2048-byte piece of a download, so it only appends to the
-// line store; views are told about the change once per pass of the event loop
-// (caughtUp), which is when they select and scroll to the newest line.
+// line store; views are told about the change on a later pass of the event loop
+// (caughtUp), which is when they select and scroll to the newest line. Catch-ups are
+// at least CatchUpInterval apart: a download passes through the event loop several
+// times per list entry, and relaying out and repainting a thousand lines each time
+// would cost more than the download.
 class ActivityLog : public QAbstractListModel
 {
     Q_OBJECT
 
 public:
     static constexpr int MaxLines = 1000;
+    static constexpr int CatchUpInterval = 50; // ms
 
     explicit ActivityLog(QObject *parent = nullptr);
     ~ActivityLog() override;
@@ -54,5 +60,7 @@ private:
     qint64 m_stampSecond = -1;
     QString m_stamp;
     bool m_catchUpPending = false;
+    QElapsedTimer m_lastCatchUp;
+    QTimer m_catchUpTimer;
     std::FILE *m_echo = nullptr;
 };

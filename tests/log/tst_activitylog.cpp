@@ -91,6 +91,37 @@ private Q_SLOTS:
         QVERIFY(view.viewport()->rect().intersects(item));
     }
 
+    void busyLogCatchesUpAtIntervals()
+    {
+        // A run passes through the event loop several times per entry; the view must
+        // not be relaid out on each pass, yet must not fall behind for long either.
+        ActivityLog log;
+        int catchUps = 0;
+        int lastRow = -1;
+        connect(&log, &ActivityLog::caughtUp, &log, [&](int row) {
+            ++catchUps;
+            lastRow = row;
+        });
+        log.WriteLog(QStringLiteral("erste"));
+        QCoreApplication::processEvents();
+        QCOMPARE(catchUps, 1);
+        for (int pass = 0; pass < 20; ++pass) {
+            log.WriteLog(QStringLiteral("Zeile %1").arg(pass));
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(catchUps, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(catchUps, 2, ActivityLog::CatchUpInterval * 20);
+        QCOMPARE(lastRow, 20);
+        // Nothing more was written: no further catch-up.
+        QTest::qWait(ActivityLog::CatchUpInterval * 3);
+        QCOMPARE(catchUps, 2);
+        // After a quiet spell the next line is shown on the next pass again.
+        log.WriteLog(QStringLiteral("später"));
+        QCoreApplication::processEvents();
+        QCOMPARE(catchUps, 3);
+        QCOMPARE(lastRow, 21);
+    }
+
     void echoWritesEveryLine()
     {
         QTemporaryFile file;
