@@ -207,19 +207,26 @@ for i in $(seq -f '%04g' 0 999); do
     entries+=("f$i.bin -> $base/many/f$i.bin")
     echo "$base/many/f$i.bin" >>"$work/many.list"
 done
+# Every run gets folders of its own, removed only after the case: on a file system
+# that avoids reusing recently freed inodes, creating files right after deleting
+# thousands costs more, and that would fall on whichever program ran after the
+# clean-up rather than on the program measured.
 q=() w=()
-for _ in $(seq 1 "$runs"); do
+mainProg="$prog"
+for r in $(seq 1 "$runs"); do
+    prog="$work/many-prog-$r"
+    mkdir "$prog"
+    ln "$mainProg/quorvex" "$prog/quorvex"
     prepareQuorvex "${entries[@]}"
     q+=("$(runQuorvex)")
     n="$(find "$prog/Downloads" -maxdepth 1 -name 'f*.bin' -size 4k | wc -l)"
     [ "$n" -eq 1000 ] || { echo "bench: quorvex fetched $n of 1000 files" >&2; exit 1; }
-    rm -rf "$peer/many"
-    w+=("$(timed wget -q -i "$work/many.list" -P "$peer/many")")
-    n="$(find "$peer/many" -maxdepth 1 -name 'f*.bin' | wc -l)"
+    w+=("$(timed wget -q -i "$work/many.list" -P "$peer/many-$r")")
+    n="$(find "$peer/many-$r" -maxdepth 1 -name 'f*.bin' | wc -l)"
     [ "$n" -eq 1000 ] || { echo "bench: wget fetched $n of 1000 files" >&2; exit 1; }
-    rm -rf "$peer/many"
 done
-rm -rf "$prog/Downloads"
+prog="$mainProg"
+rm -rf "$work"/many-prog-* "$peer"/many-*
 mq="$(median "${q[@]}")" mw="$(median "${w[@]}")"
 row many "quorvex ${mq} s   wget ${mw} s   (1000 x 4 KiB; runs: q ${q[*]} / w ${w[*]})"
 
