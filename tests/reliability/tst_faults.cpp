@@ -108,6 +108,7 @@ QJsonObject routes(int plainPort)
         {"/resetbody", QJsonArray{send(head("Content-Length: 100000\r\n") + QByteArray(20000, 'r')), pause(0.2), reset()}},
         {"/closehead", QJsonArray{closeNow()}},
         {"/halfhead", QJsonArray{send("HTTP/1.1 200 OK\r\nContent-Le"), closeNow()}},
+        {"/statusonly", QJsonArray{send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n"), closeNow()}},
         {"/garbage", raw("Dies ist kein HTTP\r\n\r\n")},
         {"/stallhead", QJsonArray{pause(4)}},
         {"/stallbody", QJsonArray{send(head("Content-Length: 1000\r\n") + QByteArray(100, 's')), pause(4)}},
@@ -260,6 +261,8 @@ private Q_SLOTS:
             Scenario s = fails(QStringLiteral("f -> @S@/halfhead"));
             s.knownFault = "a head cut off after the status line counts as an empty 200 answer";
             add("closed inside headers", s);
+            s.lines = {QStringLiteral("f -> @S@/statusonly")};
+            add("closed before the end of the headers", s);
         }
         add("answer that is no HTTP", fails("f -> @S@/garbage"));
         add("stall before headers", fails("f -> @S@/stallhead"));
@@ -417,10 +420,15 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")}, env, 60000);
+        const QString output = QString::fromUtf8(result.out);
         QVERIFY2(result.finished, "the run hung");
+        // What the program said about the fault, for reading the test's output.
+        for (const QString &line : output.split(u'\n')) {
+            if (line.contains(QStringLiteral("### ")))
+                qInfo("%s", qPrintable(line.mid(line.indexOf(QStringLiteral("### ")))));
+        }
         if (scenario.knownFault)
             QEXPECT_FAIL("", scenario.knownFault, Abort);
-        const QString output = QString::fromUtf8(result.out);
         // The end of the log says why; the whole of it is too long for a message.
         const QString tail = output.right(700) + QString::fromUtf8(result.err).right(200);
         const int arrived = int(scenario.files.size());
