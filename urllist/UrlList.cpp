@@ -67,7 +67,8 @@ static QString decodeListFile(const QByteArray &bytes)
     if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
         QStringDecoder utf16(bytes.at(0) == '\xFF' ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
         const QString text = utf16.decode(bytes);
-        if (!utf16.hasError())
+        // Lone surrogates pass the decoder but have no form in any file we write.
+        if (!utf16.hasError() && QStringView(text).isValidUtf16())
             return text;
     }
     // Lists written on old Windows machines are windows-1252; reading them as UTF-8
@@ -89,9 +90,11 @@ QStringList ParseListFile(const QByteArray &bytes)
         qsizetype end = start;
         while (end < n && text.at(end) != u'\r' && text.at(end) != u'\n')
             ++end;
-        // Only blanks are trimmed; tabs and other characters belong to the line.
+        // Only blanks are trimmed; tabs and other characters belong to the line. A
+        // byte-order mark is no part of a link either: decoding drops only one at the
+        // start of the file, and one leading a saved list would be lost on reading.
         qsizetype a = start, b = end;
-        while (a < b && text.at(a) == u' ')
+        while (a < b && (text.at(a) == u' ' || text.at(a) == QChar::ByteOrderMark))
             ++a;
         while (b > a && text.at(b - 1) == u' ')
             --b;

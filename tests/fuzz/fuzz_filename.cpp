@@ -12,8 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString name = FileNameFromUrl(url);
     if (name.contains(u'/') || name.contains(u'\\') || name.contains(u':') || !url.endsWith(name))
         std::abort();
-    // A name that itself begins with "-> " cannot be told from a trimmed empty name.
-    if (!url.contains(Separator) && !name.startsWith(Separator.mid(1))) {
+    // Names that run into the separator ("->", " ->", "-> x") make entries that read
+    // differently: the first " -> " wins, and a line starting with "-> " is taken as an
+    // empty name whose leading blank the list file trimmed away.
+    const QString made = UrlEntry::make(url);
+    if (!url.contains(Separator) && made.indexOf(Separator) == name.size()
+        && !made.startsWith(Separator.mid(1))) {
         const UrlEntry entry = UrlEntry::parse(UrlEntry::make(url));
         if (entry.url != url || entry.fileName != name)
             std::abort();
