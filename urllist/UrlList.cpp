@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
-#include <QSaveFile>
 #include <QSet>
 #include <QStringDecoder>
 #include <QRegularExpression>
@@ -17,6 +16,9 @@
 #include <cstring>
 #include <utility>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 UrlList::UrlList(ActivityLog *log, QObject *parent)
@@ -107,6 +109,15 @@ QStringList ParseListFile(const QByteArray &bytes)
     return lines;
 }
 
+void UrlList::RemoveSaveLeftovers() const
+{
+    const QFileInfo info(m_file);
+    QDir folder = info.dir();
+    const QString pattern = TempPrefix + info.fileName() + QStringLiteral(".??????");
+    for (const QString &name : folder.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::NoSymLinks))
+        folder.remove(name);
+}
+
 bool UrlList::LoadUrlList()
 {
     m_log->WriteLog(QStringLiteral("Kommando: LoadUrlList"));
@@ -156,32 +167,63 @@ bool UrlList::SaveUrlList()
         bytes += line.toUtf8();
         bytes += "\r\n";
     }
-    // A new file replaces the old one only when it is complete: a crash, a full disk
-    // or a kill in the middle leaves the previous list.
-    QSaveFile file(m_file);
-    const auto failed = [this, &file](const QString &reason) {
+    // A new file replaces the old one only when it is complete: it is written beside
+    // the list under a hidden name and renamed over it, so a kill, a crash or a full
+    // disk leaves either the old list or the new one, never part of one. There is no
+    // sync per save: the list is rewritten after every arrived download, where a sync
+    // would cost more than a small download; the kernel keeps what a killed process
+    // wrote, and ext4 writes a file renamed over another out before the rename.
+    const auto failed = [this](int error) {
         m_fileTrouble = true;
-        m_log->WriteLog(QStringLiteral("### Liste %1 kann nicht gespeichert werden: %2").arg(m_file, reason));
+        m_log->WriteLog(QStringLiteral("### Liste %1 kann nicht gespeichert werden: %2")
+                            .arg(m_file, QString::fromLocal8Bit(std::strerror(error))));
         return false;
     };
-    // Unbuffered: QSaveFile loses a short write that happens in its own flush at
-    // commit and then puts the truncated file in place of the list (disk full, file
-    // size limit). Written directly, the short write shows here, and writing the rest
-    // once more yields the system's reason.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return failed(file.errorString());
+    // A list that is a link is saved into the file it points to.
+    const QFileInfo info(m_file);
+    const QString target = info.isSymLink() && !info.canonicalFilePath().isEmpty() ? info.canonicalFilePath() : m_file;
+    const QByteArray targetPath = QFile::encodeName(target);
+    const QFileInfo targetInfo(target);
+    QByteArray tempPath = QFile::encodeName(targetInfo.path() + u'/' + TempPrefix + targetInfo.fileName()) + ".XXXXXX";
+    const int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
+    if (fd < 0)
+        return failed(errno);
+    const auto giveUp = [&](int error) {
+        ::close(fd);
+        ::unlink(tempPath.constData());
+        return failed(error);
+    };
+    struct stat st;
+    mode_t mode = 0;
+    if (::stat(targetPath.constData(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode = ::umask(0);
+        ::umask(mode);
+        mode = 0666 & ~mode;
+    }
+    if (::fchmod(fd, mode) != 0)
+        return giveUp(errno);
+    // A short write is retried, so that the system names the reason (disk full, file
+    // size limit) instead of a truncated file taking the list's place.
     for (qsizetype done = 0; done < bytes.size();) {
-        const qint64 n = file.write(bytes.constData() + done, bytes.size() - done);
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
-            return failed(file.errorString());
+            return giveUp(n < 0 ? errno : ENOSPC);
         done += n;
     }
-    // QSaveFile syncs too but ignores the outcome; a list not safely on disk must
-    // not replace the old one.
-    if (::fdatasync(file.handle()) != 0)
-        return failed(QString::fromLocal8Bit(std::strerror(errno)));
-    if (!file.commit())
-        return failed(file.errorString());
+    if (::close(fd) != 0 && errno != EINTR) {
+        const int error = errno;
+        ::unlink(tempPath.constData());
+        return failed(error);
+    }
+    if (::rename(tempPath.constData(), targetPath.constData()) != 0) {
+        const int error = errno;
+        ::unlink(tempPath.constData());
+        return failed(error);
+    }
     return true;
 }
 

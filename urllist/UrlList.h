@@ -34,6 +34,11 @@ public:
     // True once any load or save of this list failed.
     bool fileTroubleSeen() const { return m_fileTrouble; }
 
+    // A save writes ".<list file name>.XXXXXX" beside the list first.
+    static constexpr QLatin1StringView TempPrefix{"."};
+    // Removes what a save killed half-way left beside the list file.
+    void RemoveSaveLeftovers() const;
+
     // Adds "name -> url" unless the same line is already in the list, then saves.
     void AddUrl(const QString &url);
 
