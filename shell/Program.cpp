@@ -120,6 +120,7 @@ int Program::Main(const QString &arguments)
     DownloadDir = m_programDir + QStringLiteral("/Downloads");
     m_list->setFile(UrlListFile);
     ensureDownloadDir();
+    m_list->RemoveSaveLeftovers();
     if (m_downloadDirUsable) {
         DownloadRun::RemoveLeftovers(DownloadDir);
         Inet::RemoveSpoolLeftovers(DownloadDir);
@@ -163,6 +164,11 @@ int Program::Main(const QString &arguments)
 
     ToggleLog();
     m_form->show();
+    // A batch run without a screen has nobody to draw for; repainting the lists after
+    // every entry would cost more than a small download.
+    const QString platform = QGuiApplication::platformName();
+    if (batch && (platform == u"offscreen" || platform == u"minimal"))
+        m_form->setUpdatesEnabled(false);
     m_list->LoadUrlList();
     BatchMode = batch;
     m_run->setBatchMode(BatchMode);
