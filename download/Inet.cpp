@@ -665,6 +665,12 @@ void Inet::Private::finish(CURLcode result)
         fail(m_ownFailure->first, m_ownFailure->second);
         return;
     }
+    if (result == CURLE_OK && m_inHeaders) {
+        // libcurl takes a connection closed inside the head for the end of an empty
+        // body; the empty line that ends every head never came.
+        fail(Incomplete, QStringLiteral("Übertragung unvollständig: Verbindung in den Kopfzeilen beendet"));
+        return;
+    }
     if (result != CURLE_OK) {
         qint32 code = NetworkFailure;
         QString text;
@@ -748,7 +754,14 @@ void Inet::Private::finish(CURLcode result)
             }
             break;
         case CURLE_OUT_OF_MEMORY:
-            text = QStringLiteral("Nicht genug Arbeitsspeicher");
+            // libcurl says this too, without further word, of a head larger than it
+            // accepts; memory running out inside a head is the unlikely reading.
+            if (m_inHeaders) {
+                code = BadResponse;
+                text = QStringLiteral("Fehlerhafte Antwort: Kopfzeilen zu groß");
+            } else {
+                text = QStringLiteral("Nicht genug Arbeitsspeicher");
+            }
             break;
         default:
             text = QStringLiteral("Übertragungsfehler (libcurl %1)").arg(int(result));
