@@ -122,7 +122,11 @@ void DownloadRun::DownloadAll()
 DownloadRun::Outcome DownloadRun::downloadEntry(int k)
 {
     const UrlEntry entry = UrlEntry::parse(m_list->line(k));
-    const QString fileName = SafeFileName(entry.fileName);
+    QString fileName = SafeFileName(entry.fileName);
+    // Names of the run's own hidden files are cleared away at every start; a
+    // download under such a name would be deleted with them.
+    if (fileName.startsWith(QLatin1String(".quorvex-")))
+        fileName.prepend(u'_');
     int counter = 0;
     const QString path = ChooseLocalPath(m_downloadDir, fileName, &counter);
     const QString &url = entry.url;

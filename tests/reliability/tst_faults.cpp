@@ -329,6 +329,19 @@ private Q_SLOTS:
             add("existing file, folder and dangling link", s);
         }
         {
+            // A download must never look like a leftover, or the next start deletes it.
+            Scenario s;
+            s.lines = {QStringLiteral(".quorvex-part-x -> @S@/ok/a"), QStringLiteral(".quorvex-spool-y -> @S@/ok/b")};
+            s.files = {{QStringLiteral("_.quorvex-part-x"), okBody("a")}, {QStringLiteral("_.quorvex-spool-y"), okBody("b")}};
+            add("names of hidden working files", s);
+        }
+        {
+            Scenario s;
+            s.lines = {QStringLiteral("a -> @S@/ok/a"), QStringLiteral("a -> @S@/ok/a")};
+            s.files = {{QStringLiteral("a"), okBody("a")}, {QStringLiteral("(1)a"), okBody("a")}};
+            add("the same entry twice", s);
+        }
+        {
             Scenario s = arrives(QStringLiteral("a -> @S@/ok/a"), QStringLiteral("a"), "body of a");
             s.setup = Setup::Leftovers;
             add("leftovers of a killed run", s);
