@@ -21,7 +21,7 @@ namespace {
 // answer a local request in time.
 constexpr int RequestTimeoutMs = 1500;
 
-enum class Setup { None, TakenNames, Leftovers, ReadOnlyDownloads, ReadOnlyList, FullDisk };
+enum class Setup { None, TakenNames, Leftovers, DownloadsIsFile, ListIsFolder, ReadOnlyDownloads, ReadOnlyList, FullDisk };
 
 struct Scenario
 {
@@ -361,6 +361,20 @@ private Q_SLOTS:
         // The disk.
         {
             Scenario s;
+            s.lines = {QStringLiteral("a -> @S@/ok/a")};
+            s.kept = {0};
+            s.exitCode = 2;
+            s.setup = Setup::DownloadsIsFile;
+            add("a file in place of the download folder", s);
+        }
+        {
+            Scenario s;
+            s.exitCode = 2;
+            s.setup = Setup::ListIsFolder;
+            add("a folder in place of the list file", s);
+        }
+        {
+            Scenario s;
             s.lines = {QStringLiteral("a -> @S@/ok/a"), QStringLiteral("b -> @S@/ok/b")};
             s.kept = {0, 1};
             s.exitCode = 2;
@@ -451,6 +465,13 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(folder.readList()), QString::fromUtf8(expectedList));
         QCOMPARE(folder.readList(), expectedList);
 
+        if (scenario.setup == Setup::DownloadsIsFile) {
+            QFile file(folder.downloads());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), QByteArray("kein Ordner"));
+        }
+        if (scenario.setup == Setup::ListIsFolder)
+            QCOMPARE(folderState(folder.listFile()), FolderState({{QStringLiteral("inside"), "dir"}}));
         const FolderState after = folderState(folder.downloads());
         QVERIFY2(after == expected, qPrintable(describeDifference(after, expected) + u'\n' + tail));
 
@@ -496,6 +517,16 @@ private:
             }
             return;
         }
+        case Setup::DownloadsIsFile: {
+            QFile file(downloads);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("kein Ordner");
+            return;
+        }
+        case Setup::ListIsFolder:
+            QVERIFY(QFile::remove(folder.listFile()));
+            QVERIFY(QDir().mkpath(folder.listFile() + QStringLiteral("/inside")));
+            return;
         case Setup::ReadOnlyDownloads:
         case Setup::FullDisk: {
             // Root ignores permission bits; only a read-only or full file system says no.
