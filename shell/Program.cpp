@@ -33,6 +33,8 @@ Program::Program(const QString &programDir, QObject *parent)
 Program::~Program()
 {
     m_log->flushEcho();
+    if (m_lock && m_lock->isLocked())
+        m_list->RemoveSaveLeftovers();
 }
 
 bool Program::IsBatchArgument(const QString &arguments)

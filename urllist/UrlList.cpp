@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 UrlList::UrlList(ActivityLog *log, QObject *parent)
@@ -112,10 +113,8 @@ QStringList ParseListFile(const QByteArray &bytes)
 void UrlList::RemoveSaveLeftovers() const
 {
     const QFileInfo info(m_file);
-    QDir folder = info.dir();
-    const QString pattern = TempPrefix + info.fileName() + QStringLiteral(".??????");
-    for (const QString &name : folder.entryList({pattern}, QDir::Files | QDir::Hidden | QDir::NoSymLinks))
-        folder.remove(name);
+    const QString target = info.isSymLink() && !info.canonicalFilePath().isEmpty() ? info.canonicalFilePath() : m_file;
+    QFile::remove(spareFile(target));
 }
 
 bool UrlList::LoadUrlList()
@@ -167,12 +166,13 @@ bool UrlList::SaveUrlList()
         bytes += line.toUtf8();
         bytes += "\r\n";
     }
-    // A new file replaces the old one only when it is complete: it is written beside
-    // the list under a hidden name and renamed over it, so a kill, a crash or a full
-    // disk leaves either the old list or the new one, never part of one. There is no
-    // sync per save: the list is rewritten after every arrived download, where a sync
-    // would cost more than a small download; the kernel keeps what a killed process
-    // wrote, and ext4 writes a file renamed over another out before the rename.
+    // A new file replaces the old one only when it is complete: it is written into a
+    // hidden spare file beside the list, which then swaps names with the list in one
+    // step. A kill, a crash or a full disk leaves the old list or the new one, never
+    // part of one. Swapping instead of renaming over the list keeps both files: on
+    // ext4 every freed inode makes the next file creation slower, and the list is
+    // rewritten after every arrived download. There is no sync per save either, as it
+    // would cost more than a small download; the kernel keeps what a killed process wrote.
     const auto failed = [this](int error) {
         m_fileTrouble = true;
         m_log->WriteLog(QStringLiteral("### Liste %1 kann nicht gespeichert werden: %2")
@@ -183,16 +183,7 @@ bool UrlList::SaveUrlList()
     const QFileInfo info(m_file);
     const QString target = info.isSymLink() && !info.canonicalFilePath().isEmpty() ? info.canonicalFilePath() : m_file;
     const QByteArray targetPath = QFile::encodeName(target);
-    const QFileInfo targetInfo(target);
-    QByteArray tempPath = QFile::encodeName(targetInfo.path() + u'/' + TempPrefix + targetInfo.fileName()) + ".XXXXXX";
-    const int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
-    if (fd < 0)
-        return failed(errno);
-    const auto giveUp = [&](int error) {
-        ::close(fd);
-        ::unlink(tempPath.constData());
-        return failed(error);
-    };
+    const QByteArray sparePath = QFile::encodeName(spareFile(target));
     struct stat st;
     mode_t mode = 0;
     if (::stat(targetPath.constData(), &st) == 0) {
@@ -202,6 +193,25 @@ bool UrlList::SaveUrlList()
         ::umask(mode);
         mode = 0666 & ~mode;
     }
+    // Only an ordinary file is swapped out; a folder in the list's place would be
+    // moved aside instead.
+    if (::lstat(targetPath.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return failed(S_ISDIR(st.st_mode) ? EISDIR : EEXIST);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(sparePath.constData(), flags, mode);
+    if (fd < 0 && errno != ENOENT && errno != ENOSPC && errno != EROFS) {
+        // Something else took the spare's name (a link, a folder): it is ours to replace.
+        if (!QFile::remove(QFile::decodeName(sparePath)))
+            QDir().rmdir(QFile::decodeName(sparePath));
+        fd = ::open(sparePath.constData(), flags, mode);
+    }
+    if (fd < 0)
+        return failed(errno);
+    const auto giveUp = [&](int error) {
+        ::close(fd);
+        ::unlink(sparePath.constData());
+        return failed(error);
+    };
     if (::fchmod(fd, mode) != 0)
         return giveUp(errno);
     // A short write is retried, so that the system names the reason (disk full, file
@@ -216,15 +226,25 @@ bool UrlList::SaveUrlList()
     }
     if (::close(fd) != 0 && errno != EINTR) {
         const int error = errno;
-        ::unlink(tempPath.constData());
+        ::unlink(sparePath.constData());
         return failed(error);
     }
-    if (::rename(tempPath.constData(), targetPath.constData()) != 0) {
+    if (::syscall(SYS_renameat2, AT_FDCWD, sparePath.constData(), AT_FDCWD, targetPath.constData(),
+                  2u /*RENAME_EXCHANGE*/) == 0)
+        return true;
+    // No list yet, or a file system that cannot swap: rename over it.
+    if (::rename(sparePath.constData(), targetPath.constData()) != 0) {
         const int error = errno;
-        ::unlink(tempPath.constData());
+        ::unlink(sparePath.constData());
         return failed(error);
     }
     return true;
+}
+
+QString UrlList::spareFile(const QString &listFile)
+{
+    const QFileInfo info(listFile);
+    return info.path() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".spare");
 }
 
 void UrlList::AddUrl(const QString &url)

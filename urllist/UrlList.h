@@ -34,10 +34,10 @@ public:
     // True once any load or save of this list failed.
     bool fileTroubleSeen() const { return m_fileTrouble; }
 
-    // A save writes ".<list file name>.XXXXXX" beside the list first.
-    static constexpr QLatin1StringView TempPrefix{"."};
-    // Removes what a save killed half-way left beside the list file.
+    // A save writes the hidden ".<list file name>.spare" beside the list first and
+    // then swaps the two. Removing it (at start and at the end) leaves just the list.
     void RemoveSaveLeftovers() const;
+    static QString spareFile(const QString &listFile);
 
     // Adds "name -> url" unless the same line is already in the list, then saves.
     void AddUrl(const QString &url);

@@ -17,7 +17,7 @@ private Q_SLOTS:
     {
         ProgramFolder folder;
         // What a save killed half-way leaves beside the list goes at the next start.
-        QFile leftover(folder.path(QStringLiteral(".URL-Liste.INI.a1B2c3")));
+        QFile leftover(folder.path(QStringLiteral(".URL-Liste.INI.spare")));
         QVERIFY(leftover.open(QIODevice::WriteOnly));
         leftover.close();
         QProcessEnvironment env = folder.environment();
