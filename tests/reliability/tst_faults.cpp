@@ -49,6 +49,8 @@ QByteArray randomBytes(int size, quint32 seed)
 }
 
 const QByteArray Spooled = randomBytes(1536 * 1024, 7); // past the in-memory limit
+const QByteArray AtLimit = randomBytes(1024 * 1024, 8);
+const QByteArray PastLimit = randomBytes(1024 * 1024 + 1, 9);
 // gzip of "hallo\n", sent without being asked for.
 const QByteArray Gzip = QByteArray::fromHex("1f8b0800000000000003cb48cccc57e70200b0a1c5e906000000");
 
@@ -87,6 +89,12 @@ QJsonArray redirect(int status, const QString &location)
     return reply(status, "moved", {{QStringLiteral("Location"), location}});
 }
 
+QJsonArray exactly(const QByteArray &body)
+{
+    return {send(head("Content-Length: " + QByteArray::number(body.size()) + "\r\n")),
+            QJsonObject{{QStringLiteral("send_b64"), QString::fromLatin1(body.toBase64())}}};
+}
+
 QJsonObject routes(int plainPort)
 {
     const QByteArray chunkedHead = head("Transfer-Encoding: chunked\r\n");
@@ -103,6 +111,13 @@ QJsonObject routes(int plainPort)
         {"/chunkhuge", raw(chunkedHead + "FFFFFFFFFFFFFFFFFFFFFFFF\r\nhallo\r\n0\r\n\r\n")},
         {"/chunkbig", raw(chunkedHead + "7FFFFFFFFFFFFFFF\r\nhallo")},
         {"/chunklonger", raw(chunkedHead + "3\r\nhallo\r\n0\r\n\r\n")},
+        {"/chunkedandlength", raw(head("Content-Length: 3\r\nTransfer-Encoding: chunked\r\n") + "5\r\nhallo\r\n0\r\n\r\n")},
+        {"/closedelimited", raw("HTTP/1.0 200 OK\r\n\r\nbis zum Ende")},
+        {"/interim", raw("HTTP/1.1 100 Continue\r\n\r\n" + head("Content-Length: 5\r\n") + "final")},
+        {"/negativelength", raw(head("Content-Length: -5\r\n") + "hallo")},
+        {"/wordlength", raw(head("Content-Length: fünf\r\n") + "hallo")},
+        {"/atlimit", exactly(AtLimit)},
+        {"/pastlimit", exactly(PastLimit)},
         // The connection
         {"/resethead", QJsonArray{reset()}},
         {"/resetbody", QJsonArray{send(head("Content-Length: 100000\r\n") + QByteArray(20000, 'r')), pause(0.2), reset()}},
@@ -120,6 +135,8 @@ QJsonObject routes(int plainPort)
         {"/toftp", redirect(302, QStringLiteral("ftp://127.0.0.1/x"))},
         {"/tofile", redirect(301, QStringLiteral("file:///etc/passwd"))},
         {"/nolocation", reply(302, "wohin?")},
+        {"/tonohost", redirect(302, QStringLiteral("http://nohost.invalid/x"))},
+        {"/to404", redirect(303, QStringLiteral("/404"))},
         {"/tohttps", redirect(302, QStringLiteral("https://127.0.0.1:%1/back").arg(plainPort))},
         {"/r1", redirect(301, QStringLiteral("/r2"))},
         {"/r2", redirect(307, QStringLiteral("r3?x=1"))},
@@ -252,6 +269,14 @@ private Q_SLOTS:
         add("chunk size overflowing", fails("f -> @S@/chunkhuge"));
         add("chunk size far beyond the body", fails("f -> @S@/chunkbig"));
         add("chunk longer than its size", fails("f -> @S@/chunklonger"));
+        // Chunked framing wins over a length sent along with it.
+        add("chunked with a Content-Length", arrives("f -> @S@/chunkedandlength", "f", "hallo"));
+        add("body ended by closing (HTTP/1.0)", arrives("f -> @S@/closedelimited", "f", "bis zum Ende"));
+        add("interim 100 before the answer", arrives("f -> @S@/interim", "f", "final"));
+        add("negative Content-Length", fails("f -> @S@/negativelength"));
+        add("Content-Length not a number", fails("f -> @S@/wordlength"));
+        add("body of exactly the memory limit", arrives("f -> @S@/atlimit", "f", AtLimit));
+        add("body one byte past the memory limit", arrives("f -> @S@/pastlimit", "f", PastLimit));
 
         // The connection.
         add("reset before headers", fails("f -> @S@/resethead"));
@@ -274,6 +299,8 @@ private Q_SLOTS:
         // fetched over http after it.
         add("redirect from http to https", fails("f -> @S@/tohttps"));
         add("redirect without Location", fails("f -> @S@/nolocation"));
+        add("redirect to an unknown host", fails("f -> @S@/tonohost"));
+        add("redirect to a 404", fails("f -> @S@/to404"));
         add("relative redirect chain", arrives("f -> @S@/r1", "f", "angekommen"));
 
         // Statuses.
