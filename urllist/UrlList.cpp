@@ -161,11 +161,8 @@ bool UrlList::SaveUrlList()
                                        "ihre Einträge gingen sonst verloren").arg(m_file));
         return false;
     }
-    QByteArray bytes;
-    for (const QString &line : std::as_const(m_lines)) {
-        bytes += line.toUtf8();
-        bytes += "\r\n";
-    }
+    // One conversion for the whole list: it is rewritten after every arrived download.
+    const QByteArray bytes = m_lines.isEmpty() ? QByteArray() : (m_lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
     // A new file replaces the old one only when it is complete: it is written into a
     // hidden spare file beside the list, which then swaps names with the list in one
     // step. A kill, a crash or a full disk leaves the old list or the new one, never
@@ -197,7 +194,9 @@ bool UrlList::SaveUrlList()
     // moved aside instead.
     if (::lstat(targetPath.constData(), &st) == 0 && !S_ISREG(st.st_mode))
         return failed(S_ISDIR(st.st_mode) ? EISDIR : EEXIST);
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+    // Overwritten in place and cut to size afterwards: the list mostly shrinks, and
+    // emptying the spare first would free and allocate its blocks on every save.
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
     int fd = ::open(sparePath.constData(), flags, mode);
     if (fd < 0 && errno != ENOENT && errno != ENOSPC && errno != EROFS) {
         // Something else took the spare's name (a link, a folder): it is ours to replace.
@@ -224,6 +223,8 @@ bool UrlList::SaveUrlList()
             return giveUp(n < 0 ? errno : ENOSPC);
         done += n;
     }
+    if (::ftruncate(fd, off_t(bytes.size())) != 0)
+        return giveUp(errno);
     if (::close(fd) != 0 && errno != EINTR) {
         const int error = errno;
         ::unlink(sparePath.constData());
