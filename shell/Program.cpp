@@ -134,10 +134,16 @@ int Program::Main(const QString &arguments)
     m_form->setWindowTitle(QStringLiteral("Quorvex"));
     QApplication::setApplicationDisplayName(QString());
     QApplication::setApplicationName(QStringLiteral("Quorvex"));
-    m_form->Log->setModel(m_log);
-    m_form->Liste->setModel(m_list);
+    // A batch run without a screen has nobody to draw for; laying out and repainting
+    // the lists after every entry would cost more than a small download.
+    const QString platform = QGuiApplication::platformName();
+    const bool unseen = batch && (platform == u"offscreen" || platform == u"minimal");
+    if (!unseen) {
+        m_form->Log->setModel(m_log);
+        m_form->Liste->setModel(m_list);
+    }
     connect(m_log, &ActivityLog::caughtUp, m_form.get(), [this](int row) {
-        if (row < 0)
+        if (row < 0 || m_form->Log->model() != m_log)
             return;
         const QModelIndex index = m_log->index(row);
         m_form->Log->setCurrentIndex(index);
@@ -166,10 +172,7 @@ int Program::Main(const QString &arguments)
 
     ToggleLog();
     m_form->show();
-    // A batch run without a screen has nobody to draw for; repainting the lists after
-    // every entry would cost more than a small download.
-    const QString platform = QGuiApplication::platformName();
-    if (batch && (platform == u"offscreen" || platform == u"minimal"))
+    if (unseen)
         m_form->setUpdatesEnabled(false);
     m_list->LoadUrlList();
     BatchMode = batch;
