@@ -246,7 +246,9 @@ void Program::Liste_OLEDragDrop(const QMimeData *Data)
 {
     const QStringList links = DroppedLinks(Data);
     if (links.isEmpty()) {
-        RejectDrop();
+        // Said once the drop is over: a drag source waits for the drop to end, and a
+        // browser's drag would hang until the box was closed.
+        QMetaObject::invokeMethod(this, &Program::RejectDrop, Qt::QueuedConnection);
         return;
     }
     for (const QString &link : links)
