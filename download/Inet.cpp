@@ -655,6 +655,10 @@ void Inet::Private::finish(CURLcode result)
     curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     long osError = 0;
     curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &osError);
+    // After a redirect the host that failed is the new one.
+    char *effective = nullptr;
+    curl_easy_getinfo(m_easy, CURLINFO_EFFECTIVE_URL, &effective);
+    const QString effectiveHost = effective ? QUrl(QString::fromUtf8(effective)).host() : QString();
     CURL *easy = m_easy;
     m_easy = nullptr;
     curl_multi_remove_handle(m_multi, easy);
@@ -689,7 +693,7 @@ void Inet::Private::finish(CURLcode result)
             break;
         case CURLE_COULDNT_RESOLVE_HOST:
             code = HostNotFound;
-            text = QStringLiteral("Rechnername nicht gefunden: ") + m_host;
+            text = QStringLiteral("Rechnername nicht gefunden: ") + (effectiveHost.isEmpty() ? m_host : effectiveHost);
             break;
         case CURLE_COULDNT_RESOLVE_PROXY:
             code = HostNotFound;
