@@ -352,6 +352,17 @@ private Q_SLOTS:
             add("names dot, dotdot, slash, control, overlong", s);
         }
         {
+            // Shortened at whole characters, keeping the end with the extension.
+            Scenario s;
+            const QString umlauts = QString(200, QChar(0xE4)) + QStringLiteral(".txt");
+            QString faces;
+            for (int i = 0; i < 100; ++i)
+                faces += QString::fromUcs4(U"\U0001F600", 1);
+            s.lines = {umlauts + QStringLiteral(" -> @S@/ok/a"), faces + QStringLiteral(" -> @S@/ok/b")};
+            s.files = {{umlauts.right(118 + 4), okBody("a")}, {faces.right(120), okBody("b")}};
+            add("overlong names of several-byte characters", s);
+        }
+        {
             Scenario s;
             s.lines = {QStringLiteral("taken.txt -> @S@/ok/taken-file"), QStringLiteral("taken.dir -> @S@/ok/taken-dir"),
                        QStringLiteral("taken.lnk -> @S@/ok/taken-link")};
