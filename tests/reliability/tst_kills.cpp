@@ -195,9 +195,10 @@ private Q_SLOTS:
             if (listedNow.isEmpty())
                 break;
         }
-        qInfo("%d runs, %d killed; seen after kills: %d part or spool files, %d list saves, "
+        const qsizetype left = folder.readList().count("\r\n");
+        qInfo("%d runs, %d killed, %lld entries left; seen after kills: %d part or spool files, %d list saves, "
               "%lld entries both arrived and listed",
-              runs, kills, partsSeen, savesSeen, qsizetype(inWindow.size()));
+              runs, kills, left, partsSeen, savesSeen, qsizetype(inWindow.size()));
         QVERIFY2(partsSeen > 0, "no kill hit a download being written");
         QVERIFY2(kills >= MinKills, qPrintable(QStringLiteral("only %1 kills").arg(kills)));
 
