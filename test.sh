@@ -23,4 +23,5 @@ echo "== Sanitizer build (address, undefined) with fuzz targets, and tests"
 CC=clang CXX=clang++ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEX_FUZZ=ON >/dev/null
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS="detect_leaks=1:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    LSAN_OPTIONS="suppressions=$here/tests/lsan.supp:print_suppressions=0" \
     ctest --test-dir build-sanitize --output-on-failure -j"$jobs" "$@"
