@@ -4,6 +4,7 @@
 // right exit status. One row per fault; every row checks all of that.
 
 #include "common/ProgramFolder.h"
+#include "common/TestData.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
 
@@ -40,15 +41,6 @@ struct Scenario
     // A fault in the program that is known and not fixed yet.
     const char *knownFault = nullptr;
 };
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
-}
 
 const QByteArray Spooled = randomBytes(1536 * 1024, 7); // past the in-memory limit
 const QByteArray AtLimit = randomBytes(1024 * 1024, 8);

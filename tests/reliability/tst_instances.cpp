@@ -3,6 +3,7 @@
 // together they start.
 
 #include "common/ProgramFolder.h"
+#include "common/TestData.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
 
@@ -12,15 +13,6 @@
 #include <QTest>
 
 namespace {
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
-}
-
 const QByteArray Slow = randomBytes(2 * 1024 * 1024, 11); // spooled, and arriving for 2 s
 const QByteArray Small = randomBytes(3000, 12);
 

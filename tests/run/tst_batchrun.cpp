@@ -3,6 +3,7 @@
 // exit status.
 
 #include "common/ProgramFolder.h"
+#include "common/TestData.h"
 #include "common/TestServer.h"
 #include "run/RunLog.h"
 
@@ -15,15 +16,6 @@
 #include <QTest>
 
 namespace {
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
-}
-
 QJsonArray respond(int status, const QByteArray &body, const QJsonObject &headers = {})
 {
     return QJsonArray{QJsonObject{{QStringLiteral("http"), status},
