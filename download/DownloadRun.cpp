@@ -7,7 +7,9 @@
 #include "urllist/UrlEntry.h"
 #include "urllist/UrlList.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <sys/stat.h>
@@ -149,9 +151,17 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     try {
         m_log->WriteLog(QStringLiteral("Kommando: Datei ") + path + QStringLiteral(" öffnen"));
         file.open(m_downloadDir);
+        // Once the body is in, the waits below end at once without touching the event
+        // loop; a big body would freeze the window while its pieces are written.
+        QElapsedTimer sinceEvents;
+        sinceEvents.start();
         for (int i = 0;;) {
             if (i != 0) {
                 m_states->WaitFor(8);
+                if (sinceEvents.elapsed() >= 40) {
+                    QCoreApplication::processEvents();
+                    sinceEvents.start();
+                }
                 if (m_states->abortRequested())
                     throw RunAborted();
             }

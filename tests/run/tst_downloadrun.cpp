@@ -172,6 +172,44 @@ private Q_SLOTS:
         QVERIFY(closer.text().endsWith(QStringLiteral("(Anzahl der Dateien mit Fehlern: 1)")));
     }
 
+    // Writing a big body's pieces still lets the window work, and closing it then ends
+    // the run without a file under a real name.
+    void windowRespondsWhileABigBodyIsWritten()
+    {
+        const int size = 128 * 1024 * 1024;
+        TestServer server(QJsonObject{
+            {QStringLiteral("/big"),
+             QJsonArray{QJsonObject{{QStringLiteral("send"),
+                                     QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: %1\r\n\r\n").arg(size)}},
+                        QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("x")}, {QStringLiteral("count"), size}}}}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        QTemporaryDir dir;
+        const QString list = QStringLiteral("big -> ") + server.url("/big") + QStringLiteral("\r\n");
+        writeList(dir, list);
+        Program program(dir.path());
+        program.Main(QString());
+        MessageBoxCloser closer;
+        int seenInChunkLoop = 0;
+        QTimer probe;
+        probe.setInterval(5);
+        connect(&probe, &QTimer::timeout, &probe, [&] {
+            // In the chunk loop the newest lines are a piece and its wait for state 8.
+            const QString piece = program.log()->line(program.log()->count() - 3);
+            if (!piece.contains(QStringLiteral(": Kommando: GetChunk ")) || piece.contains(QStringLiteral("GetChunk 0 ")))
+                return;
+            if (++seenInChunkLoop == 3)
+                program.form()->close();
+        });
+        probe.start();
+        program.Btn_Click(1);
+        probe.stop();
+        QVERIFY(seenInChunkLoop >= 3);
+        QVERIFY(program.run()->aborted());
+        QCOMPARE(closer.count(), 0);
+        QVERIFY(downloads(dir).isEmpty());
+        QCOMPARE(QString::fromUtf8(readList(dir)), list);
+    }
+
     void closingTheWindowEndsTheRun()
     {
         TestServer server(QJsonObject{
