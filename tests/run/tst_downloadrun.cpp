@@ -197,13 +197,13 @@ private Q_SLOTS:
             const QString piece = program.log()->line(program.log()->count() - 3);
             if (!piece.contains(QStringLiteral(": Kommando: GetChunk ")) || piece.contains(QStringLiteral("GetChunk 0 ")))
                 return;
-            if (++seenInChunkLoop == 3)
+            if (++seenInChunkLoop == 1)
                 program.form()->close();
         });
         probe.start();
         program.Btn_Click(1);
         probe.stop();
-        QVERIFY(seenInChunkLoop >= 3);
+        QVERIFY(seenInChunkLoop >= 1);
         QVERIFY(program.run()->aborted());
         QCOMPARE(closer.count(), 0);
         QVERIFY(downloads(dir).isEmpty());
