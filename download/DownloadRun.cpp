@@ -158,7 +158,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         for (int i = 0;;) {
             if (i != 0) {
                 m_states->WaitFor(8);
-                if (sinceEvents.elapsed() >= 40) {
+                if (sinceEvents.elapsed() >= 25) {
                     QCoreApplication::processEvents();
                     sinceEvents.start();
                 }
