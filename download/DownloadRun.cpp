@@ -1,9 +1,12 @@
 #include "download/DownloadRun.h"
 
 #include "download/Inet.h"
+#include "download/LocalPath.h"
 #include "download/PartFile.h"
+#include "download/StateCode.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
+#include "log/SafeText.h"
 #include "urllist/UrlEntry.h"
 #include "urllist/UrlList.h"
 
@@ -12,12 +15,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-#include <sys/stat.h>
-
 namespace {
-struct RunAborted
-{
-};
+// The size of the pieces the body is read in.
+constexpr int ChunkSize = 2048;
+// How long the window may go without its events while a finished body's pieces are
+// written; the waits in the chunk loop end at once then.
+constexpr qint64 CatchUpMs = 25;
+// Hidden files of the run: the body's part file, and the spool file of older versions.
+constexpr const char *SpoolPrefix = ".quorvex-spool-";
 
 // Whether the first piece is a "404 not found" page: its printable bytes, in any
 // letter case.
@@ -33,10 +38,9 @@ bool isNotFoundPage(const QByteArray &piece)
     return text.contains("404 not found");
 }
 
-bool nameTaken(const QString &path)
+void logFailure(ActivityLog *log, const QString &description, qint64 code)
 {
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 || errno != ENOENT;
+    log->WriteLog(QStringLiteral("### Download-Fehler: ") + description + QStringLiteral(" (Code ") + QString::number(code) + u')');
 }
 } // namespace
 
@@ -48,24 +52,10 @@ DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferSt
 {
 }
 
-QString DownloadRun::ChooseLocalPath(const QString &dir, const QString &fileName, int *counter)
-{
-    int n = counter ? *counter : 0;
-    QString path;
-    do {
-        const QString prefix = n == 0 ? QString() : u'(' + QString::number(n) + u')';
-        path = dir + u'/' + prefix + fileName;
-        ++n;
-    } while (nameTaken(path) && n < 1000000);
-    if (counter)
-        *counter = n;
-    return path;
-}
-
 void DownloadRun::RemoveLeftovers(const QString &dir)
 {
     const QDir folder(dir);
-    const QStringList names = folder.entryList({QLatin1String(PartFile::Prefix) + u'*'},
+    const QStringList names = folder.entryList({QLatin1String(PartFile::Prefix) + u'*', QLatin1String(SpoolPrefix) + u'*'},
                                                QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
     for (const QString &name : names)
         QFile::remove(folder.filePath(name));
@@ -77,6 +67,7 @@ void DownloadRun::DownloadAll()
     m_aborted = false;
     m_arrived = 0;
     m_failed = 0;
+    m_states->clearAbort();
     m_log->WriteLog(QStringLiteral("Kommando: Download starten"));
     if (m_host.setDownloadEnabled)
         m_host.setDownloadEnabled(false);
@@ -130,98 +121,91 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     if (fileName.startsWith(QLatin1String(".quorvex-")))
         fileName.prepend(u'_');
     int counter = 0;
-    const QString path = ChooseLocalPath(m_downloadDir, fileName, &counter);
+    QString path;
+    try {
+        path = LocalPath::ChooseLocalPath(m_downloadDir, fileName, &counter);
+    } catch (const FileError &e) {
+        logFailure(m_log, QStringLiteral("Kein freier Dateiname für ") + fileName + QStringLiteral(": ") + e.description(),
+                   e.errnum());
+        return Outcome::Failed;
+    }
     const QString &url = entry.url;
 
-    m_inet->setRequestTimeout(45);
+    m_inet->setRequestTimeout(Inet::DefaultRequestTimeoutS);
     if (m_requestTimeoutMs > 0)
         m_inet->setRequestTimeoutMs(m_requestTimeoutMs);
-    m_log->WriteLog(QStringLiteral("Kommando: Execute ") + url);
+    m_log->WriteLog(QStringLiteral("Kommando: Execute ") + SafeUrl(url));
     m_inet->Execute(url);
-    m_states->WaitFor(12);
+    m_states->WaitFor(ResponseCompleted);
     if (m_states->abortRequested()) {
         m_inet->Cancel();
         return Outcome::Aborted;
     }
 
-    bool downloadError = false;
-    bool notFound = false;
-    bool aborted = false;
-    PartFile file;
+    Outcome outcome = readBody(path);
+    m_log->WriteLog(QStringLiteral("Kommando: Datei schließen"));
+    if (outcome == Outcome::Arrived) {
+        try {
+            const QString used = m_inet->PublishBody(m_downloadDir, fileName, path, counter);
+            if (used != path)
+                m_log->WriteLog(QStringLiteral("Datei gespeichert als ") + used);
+        } catch (const FileError &e) {
+            logFailure(m_log, e.description(), e.errnum());
+            outcome = Outcome::Failed;
+        }
+    }
+    m_log->WriteLog(QStringLiteral("Kommando: Cancel"));
+    m_inet->Cancel();
+    if (outcome == Outcome::Aborted)
+        return outcome;
+    if (m_host.beep)
+        m_host.beep();
+    if (outcome == Outcome::Arrived) {
+        m_list->removeAt(k);
+        m_list->SaveUrlList();
+    }
+    return outcome;
+}
+
+// The guarded part: the pieces of the finished body, read back from the part file it
+// was written into as it arrived.
+DownloadRun::Outcome DownloadRun::readBody(const QString &path)
+{
     try {
         m_log->WriteLog(QStringLiteral("Kommando: Datei ") + path + QStringLiteral(" öffnen"));
-        file.open(m_downloadDir);
         // Once the body is in, the waits below end at once without touching the event
-        // loop; a big body would freeze the window while its pieces are written.
+        // loop; a big body would freeze the window while its pieces are handed out.
         QElapsedTimer sinceEvents;
         sinceEvents.start();
         for (int i = 0;;) {
             if (i != 0) {
-                m_states->WaitFor(8);
-                if (sinceEvents.elapsed() >= 25) {
+                m_states->WaitFor(ResponseReceived);
+                if (sinceEvents.elapsed() >= CatchUpMs) {
                     QCoreApplication::processEvents();
                     sinceEvents.start();
                 }
                 if (m_states->abortRequested())
-                    throw RunAborted();
+                    return Outcome::Aborted;
             }
-            const QByteArray piece = m_inet->GetChunk(2048);
+            const QByteArray piece = m_inet->GetChunk(ChunkSize);
             m_log->WriteLog(QStringLiteral("Kommando: GetChunk ") + QString::number(i) + QStringLiteral(" OK (")
                             + QString::number(piece.size()) + QStringLiteral(" Byte)"));
             if (i == 0 && isNotFoundPage(piece)) {
                 m_log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
-                notFound = true;
-                break;
+                return Outcome::NotFound;
             }
             ++i;
-            file.write(piece);
             if (piece.isEmpty())
-                break;
+                return Outcome::Arrived;
         }
-        if (!notFound)
-            file.flush();
     } catch (const TransferError &e) {
         if (e.httpStatus() == 404) {
             m_log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
-            notFound = true;
-        } else {
-            m_log->WriteLog(QStringLiteral("### Download-Fehler: ") + e.description() + QStringLiteral(" (Code ")
-                            + QString::number(e.code()) + u')');
-            downloadError = true;
+            return Outcome::NotFound;
         }
+        logFailure(m_log, e.description(), e.code());
     } catch (const FileError &e) {
-        m_log->WriteLog(QStringLiteral("### Download-Fehler: ") + e.description() + QStringLiteral(" (Code ")
-                        + QString::number(e.errnum()) + u')');
-        downloadError = true;
-    } catch (const RunAborted &) {
-        aborted = true;
+        logFailure(m_log, e.description(), e.errnum());
     }
-
-    m_log->WriteLog(QStringLiteral("Kommando: Datei schließen"));
-    const bool arrived = !downloadError && !notFound && !aborted;
-    if (arrived) {
-        try {
-            const QString used = file.publish(m_downloadDir, fileName, path);
-            if (used != path)
-                m_log->WriteLog(QStringLiteral("Datei gespeichert als ") + used);
-        } catch (const FileError &e) {
-            m_log->WriteLog(QStringLiteral("### Download-Fehler: ") + e.description() + QStringLiteral(" (Code ")
-                            + QString::number(e.errnum()) + u')');
-            downloadError = true;
-        }
-    }
-    file.discard();
-    m_log->WriteLog(QStringLiteral("Kommando: Cancel"));
-    m_inet->Cancel();
-    if (aborted)
-        return Outcome::Aborted;
-    if (m_host.beep)
-        m_host.beep();
-    if (downloadError)
-        return Outcome::Failed;
-    if (notFound)
-        return Outcome::NotFound;
-    m_list->removeAt(k);
-    m_list->SaveUrlList();
-    return Outcome::Arrived;
+    return Outcome::Failed;
 }

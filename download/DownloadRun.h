@@ -28,7 +28,7 @@ public:
     void setDownloadDir(const QString &dir) { m_downloadDir = dir; }
     void setBatchMode(bool batch) { m_batchMode = batch; }
     void setHost(Host host) { m_host = std::move(host); }
-    // Overrides the 45-second request time-out; for tests of stalled servers.
+    // Overrides the request time-out; for tests of stalled servers.
     void setRequestTimeoutMs(int milliseconds) { m_requestTimeoutMs = milliseconds; }
 
     void DownloadAll();
@@ -39,15 +39,13 @@ public:
     int failed() const { return m_failed; }
     bool aborted() const { return m_aborted; }
 
-    // The first free name among name, (1)name, (2)name, ... in dir. Anything of that
-    // name counts as taken: file, folder, socket, link (dangling or not).
-    static QString ChooseLocalPath(const QString &dir, const QString &fileName, int *counter = nullptr);
     // Removes the hidden files a killed run left behind in dir.
     static void RemoveLeftovers(const QString &dir);
 
 private:
     enum class Outcome { Arrived, NotFound, Failed, Aborted };
     Outcome downloadEntry(int k);
+    Outcome readBody(const QString &path);
 
     ActivityLog *m_log;
     UrlList *m_list;

@@ -1,44 +1,35 @@
 #include "download/PartFile.h"
 
-#include "download/DownloadRun.h"
+#include "download/LocalPath.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-QString SystemErrorText(int errnum)
-{
-    switch (errnum) {
-    case ENOSPC: return QStringLiteral("Kein Platz mehr auf dem Datenträger");
-    case EDQUOT: return QStringLiteral("Speicherkontingent erschöpft");
-    case EACCES:
-    case EPERM: return QStringLiteral("Zugriff verweigert");
-    case EROFS: return QStringLiteral("Datenträger ist schreibgeschützt");
-    case ENOENT: return QStringLiteral("Ordner nicht gefunden");
-    case ENOTDIR: return QStringLiteral("Download-Ordner ist kein Ordner");
-    case ENAMETOOLONG: return QStringLiteral("Dateiname zu lang");
-    case EEXIST: return QStringLiteral("Datei existiert bereits");
-    case EIO: return QStringLiteral("Ein-/Ausgabefehler");
-    case EFBIG: return QStringLiteral("Datei zu groß");
-    case EMFILE:
-    case ENFILE: return QStringLiteral("Zu viele offene Dateien");
-    default: return QStringLiteral("Dateifehler: %1").arg(QString::fromLocal8Bit(std::strerror(errnum)));
-    }
-}
-
 namespace {
-constexpr qsizetype BufferSize = 256 * 1024;
+// renameat2() flag: fail with EEXIST instead of replacing the target.
+constexpr unsigned RenameNoReplace = 1u;
+// Random names tried for the hidden file before giving up.
+constexpr int HiddenNameTries = 100;
 
-[[noreturn]] void fail(int errnum)
+int writeAll(int fd, const char *data, qsizetype size)
 {
-    throw FileError(errnum, SystemErrorText(errnum));
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size_t(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += written;
+        size -= written;
+    }
+    return 0;
 }
 } // namespace
 
@@ -49,89 +40,113 @@ PartFile::~PartFile()
 
 void PartFile::open(const QString &dir)
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    discard();
+    for (int attempt = 0; attempt < HiddenNameTries; ++attempt) {
         const QString candidate = dir + u'/' + QLatin1String(Prefix)
             + QString::number(QRandomGenerator::global()->generate64(), 36);
         const int fd = ::open(QFile::encodeName(candidate).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
             m_fd = fd;
-            m_tempPath = candidate;
-            m_buffer.reserve(BufferSize);
+            m_path = candidate;
+            m_buffer.reserve(BlockSize);
             return;
         }
         if (errno != EEXIST)
-            fail(errno);
+            throw FileError(errno);
     }
-    fail(EEXIST);
+    throw FileError(EEXIST);
 }
 
-void PartFile::write(const QByteArray &piece)
+int PartFile::append(const char *data, qsizetype size)
 {
-    if (piece.isEmpty())
-        return;
-    m_buffer.append(piece);
-    if (m_buffer.size() >= BufferSize)
-        flush();
+    if (m_fd < 0)
+        return EBADF;
+    m_size += size;
+    if (m_buffer.size() + size <= BlockSize) {
+        m_buffer.append(data, size);
+        return 0;
+    }
+    if (const int error = finishWriting())
+        return error;
+    if (size >= BlockSize)
+        return writeAll(m_fd, data, size);
+    m_buffer.append(data, size);
+    return 0;
 }
 
-void PartFile::flush()
+int PartFile::finishWriting()
 {
-    const char *data = m_buffer.constData();
-    qsizetype left = m_buffer.size();
-    while (left > 0) {
-        const ssize_t written = ::write(m_fd, data, size_t(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
+    if (m_buffer.isEmpty())
+        return 0;
+    const int error = m_fd < 0 ? EBADF : writeAll(m_fd, m_buffer.constData(), m_buffer.size());
+    m_buffer.resize(0);
+    return error;
+}
+
+QByteArray PartFile::read(qsizetype size)
+{
+    if (m_readBufferPos >= m_readBuffer.size() && m_readPos < m_size) {
+        if (m_fd < 0)
+            throw FileError(EBADF);
+        m_readBuffer.resize(qsizetype(std::min<qint64>(BlockSize, m_size - m_readPos)));
+        ssize_t n;
+        do
+            n = ::pread(m_fd, m_readBuffer.data(), size_t(m_readBuffer.size()), m_readPos);
+        while (n < 0 && errno == EINTR);
+        if (n <= 0) {
+            // Shorter than what was written: someone cut the file under us.
+            const int error = n < 0 ? errno : EIO;
+            m_readBuffer.resize(0);
+            throw FileError(error);
         }
-        data += written;
-        left -= written;
+        m_readBuffer.resize(n);
+        m_readBufferPos = 0;
+        m_readPos += n;
     }
-    m_buffer.clear();
+    const QByteArray piece = m_readBuffer.mid(m_readBufferPos, size);
+    m_readBufferPos += piece.size();
+    return piece;
 }
 
-void PartFile::close()
+int PartFile::linkNoReplace(const QByteArray &from, const QByteArray &to, bool *moved)
 {
-    if (m_fd >= 0) {
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0 && errno != EINTR)
-            fail(errno);
+    *moved = false;
+    // link() never replaces and never follows a link at the target: whatever took
+    // the name meanwhile stays, and the next number is tried.
+    if (::link(from.constData(), to.constData()) == 0)
+        return 0;
+    if (errno == EEXIST)
+        return EEXIST;
+    // File systems without hard links: a rename that refuses to replace.
+    if (::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RenameNoReplace) == 0) {
+        *moved = true;
+        return 0;
     }
+    return errno;
 }
 
-QString PartFile::publish(const QString &dir, const QString &fileName, const QString &path)
+QString PartFile::publish(const QString &dir, const QString &fileName, const QString &path, int counter)
 {
-    flush();
-    close();
-    const QByteArray from = QFile::encodeName(m_tempPath);
+    if (const int error = finishWriting())
+        throw FileError(error);
+    const QByteArray from = QFile::encodeName(m_path);
     QString target = path;
-    int counter = 0;
-    for (int attempt = 0; attempt < 10000; ++attempt) {
-        const QByteArray to = QFile::encodeName(target);
-        // link() never replaces and never follows a link at the target: whatever took
-        // the name meanwhile stays, and the next number is tried.
-        int rc = ::link(from.constData(), to.constData());
-        if (rc != 0 && errno != EEXIST) {
-            // File systems without hard links: a rename that refuses to replace.
-            rc = int(::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), 1u /*RENAME_NOREPLACE*/));
-            if (rc == 0) {
-                m_tempPath.clear();
-                return target;
-            }
-        }
-        if (rc == 0) {
-            ::unlink(from.constData());
-            m_tempPath.clear();
+    for (int attempt = 0; attempt < LocalPath::MaxNameTries; ++attempt) {
+        bool moved = false;
+        const int error = linkNoReplace(from, QFile::encodeName(target), &moved);
+        if (error == 0) {
+            if (!moved)
+                ::unlink(from.constData());
+            m_path.clear();
+            discard();
             return target;
         }
-        if (errno != EEXIST)
-            fail(errno);
-        target = DownloadRun::ChooseLocalPath(dir, fileName, &counter);
+        if (error != EEXIST)
+            throw FileError(error);
+        target = LocalPath::ChooseLocalPath(dir, fileName, &counter);
     }
-    fail(EEXIST);
+    throw FileError(EEXIST);
 }
 
 void PartFile::discard()
@@ -140,9 +155,12 @@ void PartFile::discard()
         ::close(m_fd);
         m_fd = -1;
     }
-    m_buffer.clear();
-    if (!m_tempPath.isEmpty()) {
-        ::unlink(QFile::encodeName(m_tempPath).constData());
-        m_tempPath.clear();
+    m_buffer.resize(0);
+    m_readBuffer = QByteArray();
+    m_readBufferPos = 0;
+    m_size = m_readPos = 0;
+    if (!m_path.isEmpty()) {
+        ::unlink(QFile::encodeName(m_path).constData());
+        m_path.clear();
     }
 }

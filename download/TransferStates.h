@@ -25,6 +25,8 @@ public:
     void WaitFor(qint16 s);
 
     void requestAbort();
+    // A new run starts with no abort pending.
+    void clearAbort() { m_abort = false; }
     bool abortRequested() const { return m_abort; }
 
     qint16 LastState = 0;

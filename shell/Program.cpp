@@ -2,9 +2,9 @@
 
 #include "download/DownloadRun.h"
 #include "download/Inet.h"
-#include "download/PartFile.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
+#include "log/SystemErrorText.h"
 #include "shell/MainForm.h"
 #include "urllist/UrlList.h"
 
@@ -125,7 +125,6 @@ int Program::Main(const QString &arguments)
     m_list->RemoveSaveLeftovers();
     if (m_downloadDirUsable) {
         DownloadRun::RemoveLeftovers(DownloadDir);
-        Inet::RemoveSpoolLeftovers(DownloadDir);
     }
     m_inet->setSpoolDir(DownloadDir);
     m_run->setDownloadDir(DownloadDir);

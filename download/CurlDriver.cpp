@@ -1,0 +1,151 @@
+#include "download/CurlDriver.h"
+
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+void initCurlOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// A day is as good as never for a timer libcurl wants later than that.
+constexpr long LongestTimerMs = 24L * 3600 * 1000;
+} // namespace
+
+// The notifiers of one socket; a child of the driver, so whatever libcurl still holds
+// when the driver goes is freed with it.
+struct CurlDriver::Watch : QObject
+{
+    using QObject::QObject;
+    QSocketNotifier *read = nullptr;
+    QSocketNotifier *write = nullptr;
+};
+
+CurlDriver::CurlDriver(QObject *parent)
+    : QObject(parent)
+{
+    initCurlOnce();
+    m_multi.reset(curl_multi_init());
+    if (m_multi) {
+        curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETFUNCTION, &CurlDriver::socketCallback);
+        curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETDATA, this);
+        curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION, &CurlDriver::timerCallback);
+        curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERDATA, this);
+    }
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+}
+
+CurlDriver::~CurlDriver()
+{
+    // Callbacks during the cleanup find the driver half gone: they must do nothing.
+    m_destroying = true;
+    m_multi.reset();
+}
+
+bool CurlDriver::add(CURL *easy)
+{
+    return m_multi && easy && curl_multi_add_handle(m_multi.get(), easy) == CURLM_OK;
+}
+
+void CurlDriver::remove(CURL *easy)
+{
+    if (m_multi && easy) {
+        // Fails only for a handle that is not ours, which leaves nothing to undo.
+        const CURLMcode rc = curl_multi_remove_handle(m_multi.get(), easy);
+        Q_UNUSED(rc);
+    }
+}
+
+int CurlDriver::socketCallback(CURL *, curl_socket_t fd, int what, void *userp, void *socketp)
+{
+    auto *self = static_cast<CurlDriver *>(userp);
+    if (self->m_destroying)
+        return 0;
+    auto *existing = static_cast<Watch *>(socketp);
+    if (what == CURL_POLL_REMOVE) {
+        if (existing) {
+            // Its notifier may be the one whose signal is being delivered right now.
+            for (QSocketNotifier *notifier : {existing->read, existing->write}) {
+                if (notifier)
+                    notifier->setEnabled(false);
+            }
+            existing->deleteLater();
+            curl_multi_assign(self->m_multi.get(), fd, nullptr);
+        }
+        return 0;
+    }
+    self->watch(fd, what, existing);
+    return 0;
+}
+
+void CurlDriver::watch(curl_socket_t fd, int what, Watch *existing)
+{
+    Watch *w = existing;
+    if (!w) {
+        w = new Watch(this);
+        if (curl_multi_assign(m_multi.get(), fd, w) != CURLM_OK) {
+            delete w;
+            return;
+        }
+    }
+    const bool wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
+    const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
+    if (wantRead && !w->read) {
+        w->read = new QSocketNotifier(fd, QSocketNotifier::Read, w);
+        connect(w->read, &QSocketNotifier::activated, this, [this, fd] { act(fd, CURL_CSELECT_IN); });
+    }
+    if (wantWrite && !w->write) {
+        w->write = new QSocketNotifier(fd, QSocketNotifier::Write, w);
+        connect(w->write, &QSocketNotifier::activated, this, [this, fd] { act(fd, CURL_CSELECT_OUT); });
+    }
+    if (w->read)
+        w->read->setEnabled(wantRead);
+    if (w->write)
+        w->write->setEnabled(wantWrite);
+}
+
+int CurlDriver::timerCallback(CURLM *, long timeoutMs, void *userp)
+{
+    auto *self = static_cast<CurlDriver *>(userp);
+    if (self->m_destroying)
+        return 0;
+    if (timeoutMs < 0)
+        self->m_timer.stop();
+    else
+        self->m_timer.start(int(std::min(timeoutMs, LongestTimerMs)));
+    return 0;
+}
+
+void CurlDriver::act(curl_socket_t fd, int flags)
+{
+    if (!m_multi)
+        return;
+    int running = 0;
+    const CURLMcode rc = curl_multi_socket_action(m_multi.get(), fd, flags, &running);
+    if (rc != CURLM_OK && rc != CURLM_BAD_SOCKET)
+        qWarning("libcurl: %s", curl_multi_strerror(rc));
+    collectDone();
+    if (m_after)
+        m_after();
+}
+
+void CurlDriver::collectDone()
+{
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(m_multi.get(), &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        // The handler may remove the handle or start the next one; the message is
+        // copied out first, as libcurl frees it then.
+        CURL *easy = message->easy_handle;
+        const CURLcode result = message->data.result;
+        if (m_done)
+            m_done(easy, result);
+    }
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "download/CurlHandles.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+
+class QSocketNotifier;
+
+// Runs libcurl transfers from the Qt event loop of the thread it lives on: socket
+// notifiers and one timer, as libcurl asks for them. Each socket's notifiers hang on
+// the socket itself (curl_multi_assign), each transfer's owner on its easy handle
+// (CURLINFO_PRIVATE), so nothing is looked up by number.
+class CurlDriver : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Called once per finished transfer, with libcurl's verdict.
+    using DoneHandler = std::function<void(CURL *easy, CURLcode result)>;
+
+    explicit CurlDriver(QObject *parent = nullptr);
+    ~CurlDriver() override;
+
+    void setDoneHandler(DoneHandler handler) { m_done = std::move(handler); }
+    // Called after each round of libcurl work, once its callbacks have all run.
+    void setAfterAction(std::function<void()> handler) { m_after = std::move(handler); }
+
+    // False when libcurl refuses the handle; nothing runs then.
+    bool add(CURL *easy);
+    // Stops a transfer; its sockets are closed or parked. Harmless for a handle that
+    // was never added.
+    void remove(CURL *easy);
+
+private:
+    struct Watch;
+    static int socketCallback(CURL *easy, curl_socket_t fd, int what, void *userp, void *socketp);
+    static int timerCallback(CURLM *multi, long timeoutMs, void *userp);
+    void watch(curl_socket_t fd, int what, Watch *existing);
+    void act(curl_socket_t fd, int flags);
+    void collectDone();
+
+    CurlMulti m_multi;
+    QTimer m_timer;
+    DoneHandler m_done;
+    std::function<void()> m_after;
+    bool m_destroying = false;
+};

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+
+// libcurl handles owned like any other resource: freed exactly once, whichever way
+// their owner goes.
+struct CurlEasyDeleter
+{
+    void operator()(CURL *easy) const { curl_easy_cleanup(easy); }
+};
+struct CurlMultiDeleter
+{
+    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
+};
+struct CurlUrlDeleter
+{
+    void operator()(CURLU *url) const { curl_url_cleanup(url); }
+};
+struct CurlStringDeleter
+{
+    void operator()(char *text) const { curl_free(text); }
+};
+
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+using CurlString = std::unique_ptr<char, CurlStringDeleter>;

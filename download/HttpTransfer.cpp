@@ -1,0 +1,382 @@
+#include "download/HttpTransfer.h"
+
+#include "download/CurlDriver.h"
+#include "download/CurlErrorText.h"
+#include "download/PartFile.h"
+#include "download/StateCode.h"
+#include "download/TransferError.h"
+#include "log/SafeText.h"
+#include "log/SystemErrorText.h"
+
+#include <QUrl>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// The reason phrase of a status line, for showing only: whatever follows the status
+// code libcurl read.
+QString reasonPhrase(const QByteArray &statusLine, long status)
+{
+    const QByteArray code = QByteArray::number(status);
+    const qsizetype space = statusLine.indexOf(' ');
+    const qsizetype at = space < 0 ? -1 : statusLine.indexOf(code, space);
+    if (at < 0)
+        return {};
+    return SafeText(statusLine.mid(at + code.size()).trimmed());
+}
+} // namespace
+
+HttpTransfer::HttpTransfer(CurlDriver *driver, Sink sink, QObject *parent)
+    : QObject(parent)
+    , m_driver(driver)
+    , m_sink(std::move(sink))
+{
+    m_watchdog.setSingleShot(true);
+    connect(&m_watchdog, &QTimer::timeout, this, &HttpTransfer::watchdogFired);
+}
+
+HttpTransfer::~HttpTransfer()
+{
+    m_destroying = true;
+    releaseEasy();
+}
+
+void HttpTransfer::start(const QString &url, PartFile *body, const QString &bodyDir, int timeoutMs)
+{
+    stop();
+    reset();
+    m_body = body;
+    m_bodyDir = bodyDir;
+    m_timeoutMs = timeoutMs;
+    QByteArray request;
+    const RequestPolicy::Verdict verdict = m_policy.begin(url, &request);
+    if (!verdict.ok) {
+        fail(verdict.code, verdict.text);
+        return;
+    }
+    startHop(request);
+}
+
+void HttpTransfer::stop()
+{
+    m_watchdog.stop();
+    releaseEasy();
+}
+
+void HttpTransfer::reset()
+{
+    m_failed = false;
+    m_code = 0;
+    m_info.clear();
+    m_httpStatus = 0;
+    m_received = 0;
+    m_announced = -1;
+    m_refusal.reset();
+}
+
+void HttpTransfer::releaseEasy()
+{
+    if (!m_easy)
+        return;
+    const CurlEasy easy = std::move(m_easy);
+    m_driver->remove(easy.get()); // closes the connection: 9/10
+}
+
+void HttpTransfer::startHop(const QByteArray &url)
+{
+    m_resolved = m_connecting = m_sent = m_responding = m_inHead = m_headDone = m_redirect = false;
+    m_headBytes = m_redirectBody = 0;
+    m_statusLine.clear();
+    m_errorBuffer[0] = 0;
+    queue(Resolving);
+    CurlEasy easy(curl_easy_init());
+    if (!easy || !configure(easy.get(), url) || !m_driver->add(easy.get())) {
+        fail(TransferError::NetworkFailure, QStringLiteral("Übertragung konnte nicht gestartet werden"));
+        return;
+    }
+    m_easy = std::move(easy);
+    enterPhase(Phase::Connect);
+}
+
+bool HttpTransfer::configure(CURL *easy, const QByteArray &url)
+{
+    bool ok = curl_easy_setopt(easy, CURLOPT_URL, url.constData()) == CURLE_OK;
+    const auto set = [&ok, easy](CURLoption option, auto value) {
+        ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
+    };
+    set(CURLOPT_PRIVATE, this);
+    set(CURLOPT_ERRORBUFFER, m_errorBuffer);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_USERAGENT, "Quorvex/1.0");
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirects are followed here, one checked hop at a time.
+    set(CURLOPT_FOLLOWLOCATION, 0L);
+    // Every request on its own connection, so every phase happens and is reported.
+    set(CURLOPT_FRESH_CONNECT, 1L);
+    set(CURLOPT_FORBID_REUSE, 1L);
+    // The file gets the bytes the server sent, encoded or not.
+    set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    set(CURLOPT_OPENSOCKETFUNCTION, &HttpTransfer::openSocket);
+    set(CURLOPT_OPENSOCKETDATA, this);
+    set(CURLOPT_CLOSESOCKETFUNCTION, &HttpTransfer::closeSocket);
+    set(CURLOPT_CLOSESOCKETDATA, this);
+    set(CURLOPT_PREREQFUNCTION, &HttpTransfer::prereq);
+    set(CURLOPT_PREREQDATA, this);
+    // The debug hook is the only word on when the request went out; it prints nothing.
+    set(CURLOPT_VERBOSE, 1L);
+    set(CURLOPT_DEBUGFUNCTION, &HttpTransfer::debug);
+    set(CURLOPT_DEBUGDATA, this);
+    set(CURLOPT_HEADERFUNCTION, &HttpTransfer::header);
+    set(CURLOPT_HEADERDATA, this);
+    set(CURLOPT_WRITEFUNCTION, &HttpTransfer::write);
+    set(CURLOPT_WRITEDATA, this);
+    return ok;
+}
+
+curl_socket_t HttpTransfer::openSocket(void *clientp, curlsocktype, struct curl_sockaddr *address)
+{
+    auto *self = static_cast<HttpTransfer *>(clientp);
+    if (!self->m_resolved) {
+        self->m_resolved = true;
+        self->queue(Resolved);
+    }
+    if (!self->m_connecting) {
+        self->m_connecting = true;
+        self->queue(Connecting);
+    }
+    return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
+int HttpTransfer::closeSocket(void *clientp, curl_socket_t fd)
+{
+    auto *self = static_cast<HttpTransfer *>(clientp);
+    self->queue(Closing);
+    const int rc = ::close(fd);
+    self->queue(Closed);
+    return rc;
+}
+
+int HttpTransfer::prereq(void *clientp, char *, char *, int, int)
+{
+    auto *self = static_cast<HttpTransfer *>(clientp);
+    self->queue(Connected);
+    self->queue(Requesting);
+    return CURL_PREREQFUNC_OK;
+}
+
+int HttpTransfer::debug(CURL *, curl_infotype type, char *, size_t, void *clientp)
+{
+    auto *self = static_cast<HttpTransfer *>(clientp);
+    if (type == CURLINFO_HEADER_OUT && !self->m_sent) {
+        self->m_sent = true;
+        self->queue(RequestSent);
+        self->enterPhase(Phase::AwaitingHead);
+    }
+    return 0;
+}
+
+size_t HttpTransfer::header(char *data, size_t size, size_t count, void *userp)
+{
+    auto *self = static_cast<HttpTransfer *>(userp);
+    return self->headLine(QByteArray::fromRawData(data, qsizetype(size * count)));
+}
+
+size_t HttpTransfer::headLine(const QByteArray &line)
+{
+    m_headBytes += line.size();
+    if (m_headBytes > HeadLimit) {
+        refuse(TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: Kopfzeilen zu groß"));
+        return 0;
+    }
+    if (m_headDone)
+        return size_t(line.size()); // trailer fields after a chunked body
+    if (!m_inHead) {
+        // The first line of a response: its status line.
+        m_inHead = true;
+        m_statusLine = QByteArray(line.constData(), line.size());
+        if (!m_responding) {
+            m_responding = true;
+            queue(Receiving);
+        }
+        return size_t(line.size());
+    }
+    if (line != "\r\n" && line != "\n")
+        return size_t(line.size());
+    m_inHead = false;
+    return headEnded() ? size_t(line.size()) : 0;
+}
+
+// The empty line after a head: libcurl has read the status and the fields.
+bool HttpTransfer::headEnded()
+{
+    long status = 0;
+    curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 100 && status < 200 && status != 101)
+        return true; // an interim answer; the real one follows on this hop
+    m_headDone = true;
+    enterPhase(Phase::Body);
+    if (status >= 300 && status < 400) {
+        m_redirect = true;
+        return true;
+    }
+    if (status >= 400) {
+        // An error page is not the file; stop here instead of fetching it.
+        m_httpStatus = int(status);
+        const QString reason = reasonPhrase(m_statusLine, status);
+        refuse(int(status), QStringLiteral("Server meldet Status %1").arg(status)
+                                + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')'));
+        return false;
+    }
+    const RequestPolicy::Verdict verdict = RequestPolicy::checkHead(m_easy.get(), status);
+    if (!verdict.ok) {
+        refuse(verdict.code, verdict.text);
+        return false;
+    }
+    curl_off_t length = -1;
+    curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    m_announced = length;
+    try {
+        m_body->open(m_bodyDir);
+    } catch (const FileError &e) {
+        refuse(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht anlegbar: ") + e.description());
+        return false;
+    }
+    return true;
+}
+
+size_t HttpTransfer::write(char *data, size_t size, size_t count, void *userp)
+{
+    return static_cast<HttpTransfer *>(userp)->bodyData(data, size * count);
+}
+
+size_t HttpTransfer::bodyData(const char *data, size_t length)
+{
+    if (m_redirect) {
+        m_redirectBody += qint64(length);
+        if (m_redirectBody <= RedirectBodyLimit)
+            return length;
+        refuse(TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: Weiterleitung mit übergroßem Inhalt"));
+        return 0;
+    }
+    if (!m_body || !m_body->isOpen())
+        return 0;
+    if (const int error = m_body->append(data, qsizetype(length))) {
+        refuse(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + SystemErrorText(error));
+        return 0;
+    }
+    m_received += qint64(length);
+    return length;
+}
+
+void HttpTransfer::enterPhase(Phase phase)
+{
+    m_phase = phase;
+    m_windowStart = m_received;
+    m_watchdog.start(m_timeoutMs);
+}
+
+void HttpTransfer::watchdogFired()
+{
+    if (!m_easy)
+        return;
+    const qint64 got = m_received - m_windowStart;
+    if (m_phase == Phase::Body && got >= FloorBytes) {
+        enterPhase(Phase::Body);
+        return;
+    }
+    releaseEasy();
+    if (m_phase == Phase::Body && got > 0)
+        fail(TransferError::TooSlow, QStringLiteral("Übertragung zu langsam: weniger als %1 Byte in %2 s").arg(FloorBytes).arg(secondsText()));
+    else if (m_phase == Phase::AwaitingHead && m_headBytes > 0)
+        fail(TransferError::TimedOut, QStringLiteral("Zeitüberschreitung: Antwortkopf nach %1 s nicht vollständig").arg(secondsText()));
+    else
+        fail(TransferError::TimedOut, QStringLiteral("Zeitüberschreitung: %1 s ohne Antwort").arg(secondsText()));
+    if (m_sink.ended)
+        m_sink.ended();
+}
+
+void HttpTransfer::hopDone(CURL *easy, CURLcode result)
+{
+    if (!m_easy || easy != m_easy.get())
+        return;
+    m_watchdog.stop();
+    finishHop(result);
+    if (!m_easy && m_sink.ended)
+        m_sink.ended();
+}
+
+void HttpTransfer::finishHop(CURLcode result)
+{
+    long status = 0;
+    long osErrno = 0;
+    char *target = nullptr;
+    char *effective = nullptr;
+    curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(m_easy.get(), CURLINFO_OS_ERRNO, &osErrno);
+    curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_URL, &target);
+    curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &effective);
+    const QByteArray next = target ? QByteArray(target) : QByteArray();
+    CurlFailure failure{result, osErrno, m_headDone, m_policy.hops() > 0, m_received, m_announced,
+                        SafeText(QUrl(QString::fromUtf8(effective ? effective : "")).host()),
+                        QString::fromUtf8(m_errorBuffer)};
+    releaseEasy();
+
+    if (m_refusal)
+        return fail(m_refusal->first, m_refusal->second);
+    if (result != CURLE_OK) {
+        const FailureText text = CurlErrorText(failure);
+        return fail(text.code, text.text);
+    }
+    if (status > 0 && status < 200) {
+        const RequestPolicy::Verdict verdict = RequestPolicy::checkHead(nullptr, status);
+        return fail(verdict.code, verdict.text);
+    }
+    if (!m_headDone) {
+        // libcurl takes a connection closed inside the head for the end of an empty
+        // body; the empty line that ends every head never came.
+        return fail(TransferError::Incomplete, QStringLiteral("Übertragung unvollständig: Verbindung in den Kopfzeilen beendet"));
+    }
+    if (m_redirect) {
+        QByteArray request;
+        const RequestPolicy::Verdict verdict = m_policy.follow(next, int(status), &request);
+        if (!verdict.ok)
+            return fail(verdict.code, verdict.text);
+        return startHop(request);
+    }
+    if (const int error = m_body->finishWriting())
+        return fail(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + SystemErrorText(error));
+    if (m_announced >= 0 && m_received != m_announced)
+        return fail(TransferError::Incomplete, CurlErrorText({CURLE_PARTIAL_FILE, 0, true, false, m_received, m_announced, {}, {}}).text);
+    queue(ResponseCompleted);
+}
+
+void HttpTransfer::refuse(qint32 code, const QString &info)
+{
+    if (!m_refusal)
+        m_refusal.emplace(code, info);
+}
+
+void HttpTransfer::fail(qint32 code, const QString &info)
+{
+    m_failed = true;
+    m_code = code;
+    m_info = info;
+    if (m_body)
+        m_body->discard();
+    queue(CommunicationError);
+    queue(ResponseCompleted);
+}
+
+void HttpTransfer::queue(qint16 state)
+{
+    if (!m_destroying && m_sink.state)
+        m_sink.state(state);
+}
+
+QString HttpTransfer::secondsText() const
+{
+    if (m_timeoutMs % 1000 == 0)
+        return QString::number(m_timeoutMs / 1000);
+    return QString::number(m_timeoutMs / 1000.0, 'f', m_timeoutMs % 100 == 0 ? 1 : 3).replace(u'.', u',');
+}

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "download/CurlHandles.h"
+#include "download/RequestPolicy.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+class CurlDriver;
+class PartFile;
+
+// One GET with its redirects, each hop a request of its own that libcurl reads and we
+// judge (RequestPolicy). Reports the numbered states through the sink, writes the
+// accepted body into the part file as it arrives, and ends in exactly one of
+// finished or failed. Nothing is held forever: the head must be complete within the
+// time-out after the request went out, and the body must bring at least FloorBytes
+// in every time-out period.
+class HttpTransfer : public QObject
+{
+    Q_OBJECT
+
+public:
+    // 1 KiB per 45 s: far below any link worth using, far above a server that only
+    // keeps the connection alive.
+    static constexpr qint64 FloorBytes = 1024;
+    // A redirect's own body is thrown away; a server sending more is not redirecting.
+    static constexpr qint64 RedirectBodyLimit = 1024 * 1024;
+    // A response head larger than this is a flood, not a head.
+    static constexpr qint64 HeadLimit = 256 * 1024;
+
+    struct Sink
+    {
+        std::function<void(qint16 state)> state;
+        std::function<void()> ended; // after the final state was queued
+    };
+
+    HttpTransfer(CurlDriver *driver, Sink sink, QObject *parent = nullptr);
+    ~HttpTransfer() override;
+
+    void start(const QString &url, PartFile *body, const QString &bodyDir, int timeoutMs);
+    // Ends the transfer at once; only the closing of its connection is reported.
+    void stop();
+    // Forgets the outcome of the last transfer.
+    void reset();
+    // The driver's word that this transfer's current hop ended.
+    void hopDone(CURL *easy, CURLcode result);
+
+    bool running() const { return bool(m_easy); }
+    bool failed() const { return m_failed; }
+    qint32 code() const { return m_code; }
+    QString info() const { return m_info; }
+    int httpStatus() const { return m_httpStatus; }
+    qint64 received() const { return m_received; }
+    qint64 announced() const { return m_announced; }
+
+private:
+    enum class Phase { Connect, AwaitingHead, Body };
+
+    static curl_socket_t openSocket(void *clientp, curlsocktype, struct curl_sockaddr *address);
+    static int closeSocket(void *clientp, curl_socket_t fd);
+    static int prereq(void *clientp, char *, char *, int, int);
+    static int debug(CURL *, curl_infotype type, char *, size_t, void *clientp);
+    static size_t header(char *data, size_t size, size_t count, void *userp);
+    static size_t write(char *data, size_t size, size_t count, void *userp);
+
+    void startHop(const QByteArray &url);
+    bool configure(CURL *easy, const QByteArray &url);
+    size_t headLine(const QByteArray &line);
+    bool headEnded();
+    size_t bodyData(const char *data, size_t length);
+    void enterPhase(Phase phase);
+    void watchdogFired();
+    void releaseEasy();
+    void finishHop(CURLcode result);
+    void fail(qint32 code, const QString &info);
+    void refuse(qint32 code, const QString &info);
+    void queue(qint16 state);
+    QString secondsText() const;
+
+    CurlDriver *m_driver;
+    Sink m_sink;
+    CurlEasy m_easy;
+    RequestPolicy m_policy;
+    PartFile *m_body = nullptr;
+    QString m_bodyDir;
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
+    int m_timeoutMs = 45000;
+    QTimer m_watchdog;
+    Phase m_phase = Phase::Connect;
+    qint64 m_windowStart = 0;
+    bool m_destroying = false;
+
+    // The current hop.
+    bool m_resolved = false;
+    bool m_connecting = false;
+    bool m_sent = false;
+    bool m_responding = false;
+    bool m_inHead = false;
+    bool m_headDone = false;
+    bool m_redirect = false;
+    qint64 m_headBytes = 0;
+    QByteArray m_statusLine;
+    qint64 m_redirectBody = 0;
+
+    // The request as a whole.
+    std::optional<std::pair<qint32, QString>> m_refusal; // decided by us inside a callback
+    bool m_failed = false;
+    qint32 m_code = 0;
+    QString m_info;
+    int m_httpStatus = 0;
+    qint64 m_received = 0;
+    qint64 m_announced = -1;
+};

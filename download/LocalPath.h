@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// Names in the download folder.
+class LocalPath
+{
+public:
+    // How many numbered names are tried before a name counts as unobtainable.
+    static constexpr int MaxNameTries = 1000000;
+
+    // The first free name among name, (1)name, (2)name, ... in dir, starting at the
+    // number in *counter (0 for the plain name) and leaving the next one there.
+    // Anything of that name counts as taken: file, folder, socket, link (dangling or
+    // not). Throws FileError when the folder cannot be asked (not a folder, no access)
+    // or every name is taken: trying more names would not change the answer.
+    static QString ChooseLocalPath(const QString &dir, const QString &fileName, int *counter = nullptr);
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <curl/curl.h>
+
+// What the program lets a request and its redirects do, and which answers it takes:
+// http and https only, at most MaxRedirects hops, never from https back to http
+// anywhere in the chain, the list URL's credentials never sent to another host or
+// port, and a response only when its framing is beyond doubt. Every URL is read by
+// libcurl's own parser, the one the request is then made with.
+class RequestPolicy
+{
+public:
+    static constexpr int MaxRedirects = 20;
+
+    struct Verdict
+    {
+        bool ok = true;
+        qint32 code = 0;
+        QString text; // German, safe to show
+    };
+
+    // The list's URL text as it is requested (a link as a browser shows it, with
+    // spaces or umlauts, is encoded here). Starts a new chain.
+    Verdict begin(const QString &text, QByteArray *request);
+    // The target libcurl read from a redirect answer (CURLINFO_REDIRECT_URL), checked
+    // against the chain so far; on success *request is exactly what is asked next.
+    Verdict follow(const QByteArray &target, int status, QByteArray *request);
+    int hops() const { return m_hops; }
+
+    // The head of a final answer (after any 1xx), read through libcurl: the status
+    // must be one we asked for and every Content-Length a single plain number.
+    static Verdict checkHead(CURL *easy, long status);
+
+private:
+    struct Parts
+    {
+        QString scheme;
+        QString host;
+        QString port;
+    };
+    static bool parse(const QByteArray &url, Parts *parts, QByteArray *withoutCredentials);
+
+    Parts m_origin;
+    bool m_sawHttps = false;
+    int m_hops = 0;
+};

@@ -1,0 +1,59 @@
+#include "log/SafeText.h"
+
+#include <QList>
+
+namespace {
+bool isControl(char32_t c)
+{
+    return c < 0x20 || c == 0x7f || (c >= 0x80 && c < 0xa0) || c == 0x2028 || c == 0x2029
+        || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
+QString escaped(char32_t c)
+{
+    if (c < 0x100)
+        return QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+    return QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+}
+} // namespace
+
+QString SafeText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const char32_t c : text.toUcs4()) {
+        if (c == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (isControl(c))
+            out += escaped(c);
+        else
+            out += QString::fromUcs4(&c, 1);
+    }
+    return out;
+}
+
+QString SafeText(const QByteArray &latin1Bytes)
+{
+    return SafeText(QString::fromLatin1(latin1Bytes));
+}
+
+QString SafeUrl(const QString &url)
+{
+    // Only the authority can hold a password: between "//" and the first of / ? #.
+    const qsizetype start = url.indexOf(QStringLiteral("//"));
+    if (start < 0)
+        return SafeText(url);
+    qsizetype end = url.size();
+    for (const QChar stop : {u'/', u'?', u'#'}) {
+        const qsizetype at = url.indexOf(stop, start + 2);
+        if (at >= 0 && at < end)
+            end = at;
+    }
+    const qsizetype at = url.lastIndexOf(u'@', end - 1);
+    if (at < start + 2)
+        return SafeText(url);
+    const qsizetype colon = url.indexOf(u':', start + 2);
+    if (colon < 0 || colon > at)
+        return SafeText(url);
+    return SafeText(url.left(colon + 1) + QStringLiteral("***") + url.mid(at));
+}
