@@ -86,6 +86,12 @@ FailureText CurlErrorText(const CurlFailure &f)
         return {TransferError::Incomplete, incompleteText(f)};
     case CURLE_RECV_ERROR:
         return receiveError(f);
+    case CURLE_OUT_OF_MEMORY:
+        // libcurl says this too, without further word, of a head line longer than it
+        // accepts; memory running out inside a head is the unlikely reading.
+        if (!f.headComplete)
+            return {TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: Kopfzeilen zu groß")};
+        break;
     case CURLE_UNSUPPORTED_PROTOCOL:
         if (f.redirectHop)
             return {TransferError::BadRedirect, QStringLiteral("Weiterleitung auf nicht erlaubte Adresse")};
