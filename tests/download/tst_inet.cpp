@@ -124,6 +124,8 @@ private Q_SLOTS:
     void refusedConnection();
     void badUrls_data();
     void badUrls();
+    void progress_data();
+    void progress();
     void cancelAndReuse();
     void largeBodyGoesIntoOnePartFile();
     void partFileCannotBeMade();
@@ -412,6 +414,39 @@ void TestInet::badUrls()
     QVERIFY_THROWS_EXCEPTION(TransferError, inet.GetChunk(2048));
 }
 
+void TestInet::progress_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("total");
+    QTest::newRow("announced length") << "/plain" << qint64(5000);
+    QTest::newRow("chunked: length unknown") << "/chunked" << qint64(-1);
+}
+
+void TestInet::progress()
+{
+    QFETCH(QString, path);
+    QFETCH(qint64, total);
+    Inet inet;
+    QList<QPair<qint64, qint64>> reports;
+    bool before12 = false;
+    Recorder rec(inet);
+    connect(&inet, &Inet::Progress, &inet, [&](qint64 received, qint64 all) {
+        reports.append({received, all});
+        before12 = !rec.states.contains(12);
+    });
+    inet.Execute(m_server->url(path));
+    QVERIFY(rec.waitForEnd());
+    const qint64 size = readBody(inet).size();
+    QVERIFY(!reports.isEmpty());
+    // The last report is the whole body, given once, before the request is over.
+    QCOMPARE(reports.last(), (QPair<qint64, qint64>(size, total)));
+    QCOMPARE(reports.count(reports.last()), 1);
+    QVERIFY(before12);
+    inet.Cancel();
+    Recorder::settle();
+    QCOMPARE(reports.last(), (QPair<qint64, qint64>(size, total)));
+}
+
 void TestInet::cancelAndReuse()
 {
     Inet inet;
@@ -466,8 +501,14 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     Inet inet;
     inet.setSpoolDir(spool.path());
     Recorder rec(inet);
+    int reports = 0;
+    connect(&inet, &Inet::Progress, &inet, [&reports] { ++reports; });
+    QElapsedTimer clock;
+    clock.start();
     inet.Execute(nginx.url("/big.bin"));
     QVERIFY(rec.waitForEnd(20000));
+    // About four a second and the final one; never one per piece.
+    QVERIFY2(reports >= 1 && reports <= clock.elapsed() / 250 + 2, qPrintable(QString::number(reports)));
     QVERIFY2(!rec.states.contains(11), qPrintable(inet.ResponseInfo()));
     // The body is on disk once, in the hidden part file, while it is read back.
     const QStringList during = QDir(spool.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);

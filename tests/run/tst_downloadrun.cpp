@@ -116,6 +116,24 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(), QByteArray("fünf"));
     }
 
+    void abortOfAnEarlierRunIsForgotten()
+    {
+        // A close that was asked for while a run waited, and then did not happen, must
+        // not end the next run before it starts.
+        TestServer server(QJsonObject{{QStringLiteral("/f.txt"), respond(200, "da")}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        QTemporaryDir dir;
+        writeList(dir, QStringLiteral("f.txt -> ") + server.url("/f.txt") + QStringLiteral("\r\n"));
+        Program program(dir.path());
+        program.Main(QString());
+        MessageBoxCloser closer;
+        program.states()->requestAbort();
+        program.Btn_Click(1);
+        QVERIFY(!program.run()->aborted());
+        QCOMPARE(program.urlList()->count(), 0);
+        QCOMPARE(downloads(dir), QStringList{QStringLiteral("f.txt")});
+    }
+
     void failureCountInMessage()
     {
         TestServer server(QJsonObject{{QStringLiteral("/err"), respond(503, "busy")}});
