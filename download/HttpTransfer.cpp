@@ -210,8 +210,10 @@ size_t HttpTransfer::headLine(const QByteArray &line)
 // The empty line after a head: libcurl has read the status and the fields.
 bool HttpTransfer::headEnded()
 {
+    // Should libcurl not say, 0 stands for a status nobody asked for.
     long status = 0;
-    curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
+        status = 0;
     if (status >= 100 && status < 200 && status != 101)
         return true; // an interim answer; the real one follows on this hop
     m_headDone = true;
@@ -234,8 +236,7 @@ bool HttpTransfer::headEnded()
         return false;
     }
     curl_off_t length = -1;
-    curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    m_announced = length;
+    m_announced = curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK ? length : -1;
     try {
         m_body->open(m_bodyDir);
     } catch (const FileError &e) {
@@ -308,14 +309,20 @@ void HttpTransfer::hopDone(CURL *easy, CURLcode result)
 
 void HttpTransfer::finishHop(CURLcode result)
 {
+    // What libcurl cannot say stays at a value that leads to a failure, never to a
+    // published body: no status, no redirect target, no errno.
     long status = 0;
     long osErrno = 0;
     char *target = nullptr;
     char *effective = nullptr;
-    curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_getinfo(m_easy.get(), CURLINFO_OS_ERRNO, &osErrno);
-    curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_URL, &target);
-    curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &effective);
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
+        status = 0;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_OS_ERRNO, &osErrno) != CURLE_OK)
+        osErrno = 0;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_URL, &target) != CURLE_OK)
+        target = nullptr;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK)
+        effective = nullptr;
     const QByteArray next = target ? QByteArray(target) : QByteArray();
     CurlFailure failure{result, osErrno, m_headDone, m_policy.hops() > 0, m_received, m_announced,
                         SafeText(QUrl(QString::fromUtf8(effective ? effective : "")).host()),

@@ -58,7 +58,11 @@ Inet::Private::Private(Inet *owner)
     : q(owner)
     , m_transfer(&m_driver, {[this](qint16 state) { queue(state); }, [this] { flush(); }})
 {
-    m_driver.setDoneHandler([this](CURL *easy, CURLcode result) { m_transfer.hopDone(easy, result); });
+    m_driver.setDoneHandler([](CURL *easy, CURLcode result) {
+        void *owner = nullptr;
+        if (curl_easy_getinfo(easy, CURLINFO_PRIVATE, &owner) == CURLE_OK && owner)
+            static_cast<HttpTransfer *>(owner)->hopDone(easy, result);
+    });
     m_driver.setAfterAction([this] {
         reportProgress(false);
         flush();

@@ -51,9 +51,12 @@ bool RequestPolicy::parse(const QByteArray &url, Parts *parts, QByteArray *witho
     parts->host = part(handle.get(), CURLUPART_HOST).toLower();
     parts->port = part(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
     if (withoutCredentials) {
-        curl_url_set(handle.get(), CURLUPART_USER, nullptr, 0);
-        curl_url_set(handle.get(), CURLUPART_PASSWORD, nullptr, 0);
+        if (curl_url_set(handle.get(), CURLUPART_USER, nullptr, 0) != CURLUE_OK
+            || curl_url_set(handle.get(), CURLUPART_PASSWORD, nullptr, 0) != CURLUE_OK)
+            return false;
         *withoutCredentials = part(handle.get(), CURLUPART_URL).toUtf8();
+        if (withoutCredentials->isEmpty())
+            return false;
     }
     return !parts->host.isEmpty();
 }
