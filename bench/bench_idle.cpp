@@ -59,7 +59,7 @@ int main(int argc, char **argv)
     ActivityLog log;
     Inet inet;
     TransferStates states(&log, &inet);
-    inet.setRequestTimeout(45);
+    inet.setRequestTimeout(Inet::DefaultRequestTimeoutS);
 
     const double before = cpuSeconds();
     QElapsedTimer clock;

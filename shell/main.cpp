@@ -30,7 +30,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     Program program(QCoreApplication::applicationDirPath());
-    // Tests of stalled servers cannot wait 45 seconds per entry.
+    // Tests of stalled servers cannot wait a whole time-out per entry.
     bool ok = false;
     const int timeoutMs = qEnvironmentVariableIntValue("QUORVEX_REQUEST_TIMEOUT_MS", &ok);
     if (ok && timeoutMs > 0)
