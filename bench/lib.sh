@@ -13,6 +13,17 @@ freePort() {
 # files stay in memory for both programs alike.
 settle() { sync -f "$work" 2>/dev/null || sync; }
 
+# On ext4 without a journal, creating a file passes over every inode freed in the last
+# seconds (5 s once the inode table is written back, 5 min while it is dirty), and
+# that can take a third of a run of small files. After removing thousands of files,
+# write the tables back and let the freed inodes age, so that the next run does not
+# pay for the last one's clean-up.
+removeAndAge() { # dir...
+    rm -rf "$@"
+    settle
+    sleep 6
+}
+
 # timeRun OUT CMD...: runs CMD with its output in OUT; sets WALL and CPU (seconds,
 # user + system of CMD and its children) and RC.
 timeRun() {
@@ -183,8 +194,8 @@ pairLine() {
     read -r n med lo hi spread aw bw ac bc list <<<"$stats"
     RATIO="$med"
     BUSY=""
-    row "$1" "$(printf 'quorvex/%s %.2f (min %.2f, max %.2f; %d pairs)   quorvex %.3f s (CPU %.3f s)   %s %.3f s (CPU %.3f s)   %s; ratios:%s' \
-        "$2" "$med" "$lo" "$hi" "$n" "$aw" "$ac" "$2" "$bw" "$bc" "$3" " $list")"
+    row "$1" "$(printf 'quorvex/%s %.2f (min %.2f, max %.2f; %d pair%s)   quorvex %.3f s (CPU %.3f s)   %s %.3f s (CPU %.3f s)   %s; ratios:%s' \
+        "$2" "$med" "$lo" "$hi" "$n" "$([ "$n" -eq 1 ] || echo s)" "$aw" "$ac" "$2" "$bw" "$bc" "$3" " $list")"
     if isBusy "$spread"; then
         BUSY=busy
         row "" "busy: the ratios spread ${spread} x (max/min over $BusySpread): the machine was not quiet"

@@ -198,8 +198,7 @@ pairCase() { # case runner peer detail
         if [ "$i" -gt "$warmup" ]; then echo "$qw $WALL $qc $CPU" >>"$work/$1.pairs"; fi
         printf '   pair %d%s: quorvex %s s   %s %s s\n' "$i" "$([ "$i" -le "$warmup" ] && echo ' (warm-up)')" "$qw" "$3" "$WALL" >&2
     done
-    rm -rf "$work/runs"
-    settle
+    removeAndAge "$work/runs"
     pairLine "$1" "$3" "$4"
 }
 
