@@ -5,7 +5,7 @@ set -uo pipefail
 benchDir="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-die() { echo "die: $*"; return 2; }
+die() { echo "die: $*" >&2; exit 2; }
 source "$benchDir/lib.sh"
 row() { :; }
 failures=0
@@ -55,6 +55,36 @@ EOF
 check "median of an odd count" "$(medianOf 3 1 2)" 2
 check "median of an even count" "$(medianOf 0.4 0.1 0.3 0.2)" 0.250
 check "median sorts numbers, not text" "$(medianOf 10 9 100)" 10
+
+# What arrived against what was served: a missing file, a short one and a changed
+# byte must each stop the bench; the program's hidden working files do not count.
+served="$work/served" got="$work/got"
+mkdir -p "$served"
+printf 'abcd' >"$served/a.bin"
+printf 'xyz' >"$served/b.bin"
+# name | how the downloads differ (shell run in $got) | deep? | exit status
+while IFS='|' read -r name change deep expected; do
+    rm -rf "$got"
+    cp -r "$served" "$got"
+    (cd "$got" && eval "$change")
+    (sameFolder "$got" "$served" 2 $deep) 2>/dev/null
+    check "$name" "$?" "$expected"
+done <<'EOF'
+the same files pass||deep|0
+hidden working files are left out|printf junk >.quorvex-part-1||0
+a missing file stops|rm b.bin||2
+a short file stops|printf xy >b.bin||2
+a changed byte passes the quick check|printf xyZ >b.bin||0
+a changed byte stops the deep check|printf xyZ >b.bin|deep|2
+an extra file stops|printf 1 >c.bin||2
+EOF
+
+timeRun "$work/out" sh -c 'sleep 0.2; exit 3'
+check "a failing command's status is kept" "$RC" 3
+check "the wall time covers the command" "$(awk -v w="$WALL" 'BEGIN { print (w >= 0.2 && w < 5) }')" 1
+check "a sleeping command uses next to no CPU" "$(awk -v c="$CPU" 'BEGIN { print (c < 0.15) }')" 1
+timeRun "$work/out" sh -c 'echo printed; echo warned >&2'
+check "the command's output goes to its file" "$(tr '\n' ' ' <"$work/out")|$RC" "printed warned |0"
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures failed"
