@@ -67,10 +67,12 @@ diskCase() {
 }
 if want disk; then
     say disk
-    if [ "$(id -u)" -eq 0 ]; then
+    mkdir -p "$work/probe"
+    if [ "$(id -u)" -eq 0 ] && mount -t tmpfs -o size=1m quorvex-bench "$work/probe" 2>/dev/null; then
+        umount "$work/probe"
         diskCase
     else
-        row disk "not measured: mounting a tmpfs for the download folder needs root"
+        row disk "not measured: a tmpfs for the download folder could not be mounted (needs root)"
     fi
 fi
 
