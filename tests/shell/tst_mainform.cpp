@@ -33,7 +33,7 @@ void tst_MainForm::layoutWithLogHidden()
 {
     QTemporaryDir dir;
     Program program(dir.path());
-    QCOMPARE(program.Main(QString()), -1);
+    QVERIFY(program.Main(QString()).enterEventLoop);
     MainForm *form = program.form();
 
     // 15 twips to a pixel: client area 561 x 303 as laid out, 174 with the log hidden.
@@ -64,7 +64,7 @@ void tst_MainForm::toggleLogTwiceRestores()
 {
     QTemporaryDir dir;
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     MainForm *form = program.form();
 
     program.Btn_Click(2);
@@ -93,7 +93,7 @@ void tst_MainForm::tabOrder()
     QFETCH(bool, logShown);
     QTemporaryDir dir;
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     MainForm *form = program.form();
     if (logShown)
         program.ToggleLog();
@@ -115,7 +115,7 @@ void tst_MainForm::windowDecoration()
 {
     QTemporaryDir dir;
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     MainForm *form = program.form();
     QCOMPARE(form->windowTitle(), QStringLiteral("Quorvex"));
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Quorvex"));
@@ -161,7 +161,7 @@ void tst_MainForm::downloadFolder()
     {
         QTemporaryDir dir;
         Program program(dir.path());
-        program.Main(QString());
+        QVERIFY(program.Main(QString()).enterEventLoop);
         QCOMPARE(program.DownloadDir, dir.filePath(QStringLiteral("Downloads")));
         QCOMPARE(program.UrlListFile, dir.filePath(QStringLiteral("URL-Liste.INI")));
         QVERIFY(QFileInfo(program.DownloadDir).isDir());
@@ -176,7 +176,7 @@ void tst_MainForm::downloadFolder()
         keep.write("x");
         keep.close();
         Program program(dir.path());
-        program.Main(QString());
+        QVERIFY(program.Main(QString()).enterEventLoop);
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Downloads/keep.bin"))));
     }
     {
@@ -186,7 +186,7 @@ void tst_MainForm::downloadFolder()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
         Program program(dir.path());
-        program.Main(QString());
+        QVERIFY(program.Main(QString()).enterEventLoop);
         QVERIFY(QFileInfo(program.DownloadDir).isFile());
         QVERIFY(!program.log()->lines().join(u'\n').contains(QStringLiteral("###")));
     }
@@ -195,7 +195,7 @@ void tst_MainForm::downloadFolder()
         QTemporaryDir dir;
         QVERIFY(QFile::link(dir.filePath(QStringLiteral("missing")), dir.filePath(QStringLiteral("Downloads"))));
         Program program(dir.path());
-        QCOMPARE(program.Main(QString()), -1);
+        QVERIFY(program.Main(QString()).enterEventLoop);
         QVERIFY(!program.downloadDirUsable());
         const QString first = program.log()->line(0);
         QVERIFY2(first.contains(QStringLiteral(": ### Download-Ordner ")), qPrintable(first));
@@ -207,7 +207,7 @@ void tst_MainForm::buttonCommands()
 {
     QTemporaryDir dir;
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     ActivityLog *log = program.log();
     QVERIFY(log->count() > 0);
     // While the panel is hidden its button is out of reach.
@@ -241,7 +241,7 @@ void tst_MainForm::infoBox()
 
     QTemporaryDir dir;
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     MessageBoxCloser closer;
     QTest::mouseClick(program.form()->Btn[3], Qt::LeftButton);
     QCOMPARE(closer.count(), 1);
@@ -258,7 +258,7 @@ void tst_MainForm::startShowsListAndLog()
     list.write("a.zip -> http://127.0.0.1:9/a.zip\r\nb.zip -> http://127.0.0.1:9/b.zip\r\n");
     list.close();
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     QVERIFY(program.form()->isVisible());
     QVERIFY(!program.BatchMode);
     QCOMPARE(program.urlList()->count(), 2);
