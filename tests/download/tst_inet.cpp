@@ -1,4 +1,5 @@
 #include "common/NginxServer.h"
+#include "common/Ports.h"
 #include "common/TestServer.h"
 #include "download/Inet.h"
 
@@ -26,14 +27,6 @@ QJsonObject reply(int status, const QString &body, const QJsonObject &headers = 
 QJsonObject redirect(int status, const QString &location)
 {
     return reply(status, QString(), {{QStringLiteral("Location"), location}});
-}
-
-// A port on 127.0.0.1 that nobody listens on (taken and given back at once).
-int refusingPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 // Records every state an Inet reports.
@@ -137,7 +130,7 @@ private:
 
 void TestInet::initTestCase()
 {
-    m_refused = refusingPort();
+    m_refused = unusedLocalPort();
     const QString refusedHttps = QStringLiteral("https://127.0.0.1:%1/x").arg(m_refused);
     const QString head200 = QStringLiteral("HTTP/1.1 200 OK\r\nConnection: close\r\n");
     QJsonObject routes{

@@ -1,3 +1,4 @@
+#include "common/Ports.h"
 #include "common/TestServer.h"
 #include "download/Inet.h"
 #include "download/TransferStates.h"
@@ -5,7 +6,6 @@
 
 #include <QJsonArray>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
@@ -96,10 +96,7 @@ void TestTransferStates::waitForCurrentStateReturnsAtOnce()
 
 void TestTransferStates::waitForEndsAfterFailure()
 {
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = probe.serverPort();
-    probe.close();
+    const int port = unusedLocalPort();
 
     ActivityLog log;
     Inet inet;
