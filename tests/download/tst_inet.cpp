@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonArray>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -450,13 +451,24 @@ void TestInet::cancelAndReuse()
     QCOMPARE(rec.states.count(12), 1);
     QCOMPARE(readBody(inet), QByteArray("hello, world"));
 
-    // Destroyed in the middle of a transfer.
+    // Destroyed in the middle of a transfer: the connection goes with it.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QPointer<QTcpSocket> peer;
+    bool closed = false;
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
+        peer = server.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::disconnected, &server, [&closed] { closed = true; });
+        peer->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + QByteArray(100, 's'));
+    });
     {
         Inet doomed;
-        doomed.Execute(m_server->url("/stallbody"));
-        Recorder::settle(200);
+        doomed.Execute(QStringLiteral("http://127.0.0.1:%1/stallbody").arg(server.serverPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(peer && peer->bytesToWrite() == 0, 5000);
+        Recorder::settle(100);
+        QVERIFY(!closed);
     }
-    Recorder::settle(50);
+    QTRY_VERIFY_WITH_TIMEOUT(closed, 5000);
 }
 
 void TestInet::largeBodyIsSpooled()
