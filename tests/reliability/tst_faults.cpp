@@ -495,9 +495,7 @@ private Q_SLOTS:
         QCOMPARE(folder.readList(), expectedList);
 
         if (scenario.setup == Setup::DownloadsIsFile) {
-            QFile file(folder.downloads());
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), QByteArray("kein Ordner"));
+            QCOMPARE(readFile(folder.downloads()), QByteArray("kein Ordner"));
         }
         if (scenario.setup == Setup::ListIsFolder)
             QCOMPARE(folderState(folder.listFile()), FolderState({{QStringLiteral("inside"), "dir"}}));
