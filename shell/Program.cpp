@@ -114,7 +114,11 @@ Program::Outcome Program::Main(const QString &arguments)
 
     if (!BatchMode)
         return Outcome::eventLoop();
+    return Outcome::exit(runBatch());
+}
 
+int Program::runBatch()
+{
     m_run->DownloadAll();
     const int arrived = m_run->arrived();
     const int failed = m_run->failed();
@@ -122,9 +126,9 @@ Program::Outcome Program::Main(const QString &arguments)
     std::fprintf(stdout, "Ergebnis: %d geladen, %d fehlgeschlagen\n", arrived, failed);
     std::fflush(stdout);
     if (!m_downloadDirUsable || m_list->fileTroubleSeen())
-        return Outcome::exit(2);
+        return 2;
     // A run cut short by closing the window left entries untried.
-    return Outcome::exit(failed > 0 || m_run->aborted() ? 1 : 0);
+    return failed > 0 || m_run->aborted() ? 1 : 0;
 }
 
 void Program::wireWindow(bool unseen)

@@ -75,6 +75,8 @@ private:
     void ensureDownloadDir();
     // Connects the window's events to the commands and lends it to the run.
     void wireWindow(bool unseen);
+    // The whole list, unattended; returns the exit status.
+    int runBatch();
     void openFileManager(const QString &dir);
     void onCloseRequested();
 
