@@ -79,6 +79,13 @@ void tst_MainForm::toggleLogTwiceRestores()
     QVERIFY(!form->LogFrame->isEnabled());
     // The window stays fixed-size in both states.
     QCOMPARE(form->minimumSize(), form->maximumSize());
+
+    // Asking for the state the window is in moves nothing.
+    form->setLogShown(false);
+    QCOMPARE(form->size(), QSize(561, 174));
+    form->setLogShown(true);
+    form->setLogShown(true);
+    QCOMPARE(form->size(), QSize(561, 303));
 }
 
 void tst_MainForm::tabOrder_data()
