@@ -7,7 +7,7 @@
 #include "common/ProgramFolder.h"
 #include "common/TestData.h"
 #include "common/TestServer.h"
-#include "run/RunLog.h"
+#include "common/LogMessages.h"
 
 #include <QDir>
 #include <QDirIterator>

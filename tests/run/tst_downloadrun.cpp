@@ -13,7 +13,7 @@
 #include "common/Files.h"
 #include "common/MessageBoxCloser.h"
 #include "common/TestServer.h"
-#include "run/RunLog.h"
+#include "common/LogMessages.h"
 
 #include <QDir>
 #include <QElapsedTimer>
