@@ -60,7 +60,7 @@ public:
     QListView *Log;
     std::array<WrapButton *, 4> Btn;
 
-    // Shows the models in the two lists.
+    // Gives the two lists their models; a batch run without a screen leaves them without.
     void showModels(QAbstractItemModel *log, QAbstractItemModel *list);
     // Selects and reveals a row of the log, when the log shows a model that has it.
     void followLog(int row);
