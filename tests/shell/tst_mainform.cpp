@@ -4,12 +4,17 @@
 #include "shell/Program.h"
 #include "urllist/UrlList.h"
 
+#include "common/FakeDesktop.h"
+#include "common/Files.h"
 #include "common/MessageBoxCloser.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 class tst_MainForm : public QObject
 {
@@ -27,6 +32,7 @@ private Q_SLOTS:
     void buttonCommands();
     void infoBox();
     void startShowsListAndLog();
+    void secondInstanceSaysSoInABox();
 };
 
 void tst_MainForm::layoutWithLogHidden()
@@ -178,20 +184,15 @@ void tst_MainForm::downloadFolder()
         // An existing folder is left alone, contents and all.
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Downloads")));
-        QFile keep(dir.filePath(QStringLiteral("Downloads/keep.bin")));
-        QVERIFY(keep.open(QIODevice::WriteOnly));
-        keep.write("x");
-        keep.close();
+        writeFile(dir.filePath(QStringLiteral("Downloads/keep.bin")), "x");
         Program program(dir.path());
         QVERIFY(program.Main(QString()).enterEventLoop);
-        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Downloads/keep.bin"))));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("Downloads/keep.bin"))), QByteArray("x"));
     }
     {
         // A plain file of that name counts as present: nothing is created, nothing said.
         QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("Downloads")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        writeFile(dir.filePath(QStringLiteral("Downloads")), QByteArray());
         Program program(dir.path());
         QVERIFY(program.Main(QString()).enterEventLoop);
         QVERIFY(QFileInfo(program.DownloadDir).isFile());
@@ -260,10 +261,7 @@ void tst_MainForm::infoBox()
 void tst_MainForm::startShowsListAndLog()
 {
     QTemporaryDir dir;
-    QFile list(dir.filePath(QStringLiteral("URL-Liste.INI")));
-    QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write("a.zip -> http://127.0.0.1:9/a.zip\r\nb.zip -> http://127.0.0.1:9/b.zip\r\n");
-    list.close();
+    writeFile(dir.filePath(QStringLiteral("URL-Liste.INI")), "a.zip -> http://127.0.0.1:9/a.zip\r\nb.zip -> http://127.0.0.1:9/b.zip\r\n");
     Program program(dir.path());
     QVERIFY(program.Main(QString()).enterEventLoop);
     QVERIFY(program.form()->isVisible());
@@ -274,6 +272,26 @@ void tst_MainForm::startShowsListAndLog()
     QVERIFY(program.log()->line(0).endsWith(QStringLiteral(": Kommando: LoadUrlList")));
     QCOMPARE(program.form()->Log->currentIndex().row(), 0);
     QVERIFY(program.form()->Btn[1]->isEnabled());
+}
+
+void tst_MainForm::secondInstanceSaysSoInABox()
+{
+    QTemporaryDir dir;
+    QLockFile first(dir.filePath(QStringLiteral(".quorvex.lock")));
+    QVERIFY(first.tryLock(0));
+    auto desktop = std::make_unique<FakeDesktop>();
+    const FakeDesktop &seen = *desktop;
+    Program program(dir.path(), std::move(desktop));
+    const Program::Outcome outcome = program.Main(QString());
+    QVERIFY(!outcome.enterEventLoop);
+    QCOMPARE(outcome.exitStatus, 2);
+    QCOMPARE(seen.messages.size(), 1);
+    QCOMPARE(seen.messages.first().title, QStringLiteral("Quorvex"));
+    QVERIFY2(seen.messages.first().text.startsWith(QStringLiteral("Quorvex läuft bereits für den Ordner ") + dir.path()),
+             qPrintable(seen.messages.first().text));
+    // It steps back before touching anything of the first instance's.
+    QVERIFY(!program.form());
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Downloads"))));
 }
 
 QTEST_MAIN(tst_MainForm)
