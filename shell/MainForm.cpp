@@ -82,10 +82,10 @@ MainForm::MainForm(QWidget *parent)
               Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
-    setWindowTitle(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quorvex"));
     setWindowIcon(QuorvexIcon());
 
-    // Created in the order of the original layout; positions in twips.
+    // Laid out with the log panel shown; positions in twips.
     LogFrame = new QGroupBox(QStringLiteral("Log"), this);
     LogFrame->setGeometry(tw(60), tw(2580), tw(8295), tw(1875));
     Btn[0] = new WrapButton(QStringLiteral("Log L&öschen"), LogFrame);
@@ -138,6 +138,39 @@ MainForm::MainForm(QWidget *parent)
 void MainForm::setClientHeight(int height)
 {
     setFixedSize(width(), height);
+}
+
+void MainForm::showModels(QAbstractItemModel *log, QAbstractItemModel *list)
+{
+    Log->setModel(log);
+    Liste->setModel(list);
+}
+
+void MainForm::followLog(int row)
+{
+    // A batch run without a screen leaves the lists without models.
+    const QAbstractItemModel *model = Log->model();
+    const QModelIndex index = model ? model->index(row, 0) : QModelIndex();
+    if (!index.isValid())
+        return;
+    Log->setCurrentIndex(index);
+    Log->scrollTo(index);
+}
+
+void MainForm::setLogShown(bool shown)
+{
+    if (shown == m_logShown)
+        return;
+    const int step = LogFrame->height() + tw(60);
+    setClientHeight(height() + (shown ? step : -step));
+    Btn[2]->setText(shown ? QStringLiteral("&Log aus- blenden") : QStringLiteral("&Log zeigen"));
+    LogFrame->setEnabled(shown);
+    m_logShown = shown;
+}
+
+void MainForm::setDownloadEnabled(bool enabled)
+{
+    Btn[1]->setEnabled(enabled);
 }
 
 void MainForm::showEvent(QShowEvent *event)

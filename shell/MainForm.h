@@ -2,12 +2,13 @@
 
 #include <QGroupBox>
 #include <QListView>
+#include <QMimeData>
 #include <QPushButton>
 #include <QWidget>
 
 #include <array>
 
-#include <QMimeData>
+class QAbstractItemModel;
 
 // A push button whose caption wraps onto two lines, the way the narrow command
 // buttons need it ("&Log aus- blenden" breaks after its hyphen). text() stays the
@@ -40,8 +41,9 @@ protected:
     void dropEvent(QDropEvent *event) override;
 };
 
-// The program's only window. It holds the controls and hands their events on; the
-// logic lives elsewhere.
+// The program's only window. It holds the controls, keeps their geometry and state
+// through the few operations below, and hands their events on; the logic lives
+// elsewhere.
 class MainForm : public QWidget
 {
     Q_OBJECT
@@ -58,8 +60,16 @@ public:
     QListView *Log;
     std::array<WrapButton *, 4> Btn;
 
-    // Sets the height of the client area, keeping the width; the window stays fixed-size.
-    void setClientHeight(int height);
+    // Gives the two lists their models; a batch run without a screen leaves them without.
+    void showModels(QAbstractItemModel *log, QAbstractItemModel *list);
+    // Selects and reveals a row of the log, when the log shows a model that has it.
+    void followLog(int row);
+    // Moves the window's lower edge so that the log panel lies inside the client area
+    // or below it, and switches the panel's button and enabled state to match.
+    void setLogShown(bool shown);
+    bool logShown() const { return m_logShown; }
+    // "&Jetzt laden" is out of reach while a run goes.
+    void setDownloadEnabled(bool enabled);
 
 Q_SIGNALS:
     void Btn_Click(int Index);
@@ -71,7 +81,11 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // Sets the height of the client area, keeping the width; the window stays fixed-size.
+    void setClientHeight(int height);
+
     bool m_centred = false;
+    bool m_logShown = true;
 };
 
 QIcon QuorvexIcon();

@@ -1,27 +1,24 @@
 #include "shell/Program.h"
 
+#include "download/DownloadFolder.h"
 #include "download/DownloadRun.h"
 #include "download/Inet.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
 #include "log/SystemErrorText.h"
 #include "shell/MainForm.h"
+#include "shell/SystemDesktop.h"
 #include "urllist/UrlList.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QLockFile>
-#include <QMessageBox>
-#include <QProcess>
-#include <QProcessEnvironment>
 
 #include <cstdio>
-#include <unistd.h>
 
-Program::Program(const QString &programDir, QObject *parent)
+Program::Program(const QString &programDir, std::unique_ptr<Desktop> desktop, QObject *parent)
     : QObject(parent)
     , m_programDir(programDir)
+    , m_desktop(desktop ? std::move(desktop) : std::make_unique<SystemDesktop>())
     , m_log(new ActivityLog(this))
     , m_list(new UrlList(m_log, this))
     , m_inet(new Inet(this))
@@ -55,45 +52,15 @@ void Program::WriteLog(const QString &message)
 
 void Program::ensureDownloadDir()
 {
-    const QFileInfo info(DownloadDir);
-    if (info.exists()) {
-        // A file of that name counts as present; the downloads then fail one by one.
-        m_downloadDirUsable = info.isDir();
-        // A folder nothing can be created in (a read-only mount stops even root) is
-        // unusable too: every download would fail alike, through the folder's fault,
-        // not the links'.
-        if (m_downloadDirUsable && ::access(QFile::encodeName(DownloadDir).constData(), W_OK | X_OK) != 0) {
-            const int error = errno;
-            m_downloadDirUsable = false;
-            const QString message = QStringLiteral("### Download-Ordner %1 ist nicht beschreibbar: %2")
-                                        .arg(DownloadDir, SystemErrorText(error));
-            std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-            WriteLog(message);
-        }
+    const DownloadFolder::Check check = DownloadFolder::Prepare(DownloadDir, m_programDir);
+    m_downloadDirUsable = check.usable;
+    if (check.problem.isEmpty())
         return;
-    }
-    QString reason;
-    if (!QDir().mkdir(DownloadDir)) {
-        // mkdir says nothing about why; ask the file system once more for the reason.
-        const QFileInfo parent(m_programDir);
-        if (!parent.isDir())
-            reason = QStringLiteral("Programmordner fehlt");
-        else if (!parent.isWritable())
-            reason = QStringLiteral("keine Schreibberechtigung im Programmordner");
-        else if (QFileInfo(DownloadDir).isSymLink())
-            reason = QStringLiteral("ein Verweis gleichen Namens zeigt ins Leere");
-        else
-            reason = QStringLiteral("Ordner konnte nicht angelegt werden");
-    }
-    if (reason.isEmpty())
-        return;
-    m_downloadDirUsable = false;
-    const QString message = QStringLiteral("### Download-Ordner %1 kann nicht angelegt werden: %2").arg(DownloadDir, reason);
-    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    WriteLog(message);
+    std::fprintf(stderr, "%s\n", check.problem.toLocal8Bit().constData());
+    WriteLog(check.problem);
 }
 
-int Program::Main(const QString &arguments)
+Program::Outcome Program::Main(const QString &arguments)
 {
     const bool batch = IsBatchArgument(arguments);
     if (batch)
@@ -111,11 +78,10 @@ int Program::Main(const QString &arguments)
             m_log->WriteLog(message);
             m_log->flushEcho();
         } else {
-            QMessageBox box(QMessageBox::Information, QStringLiteral("Quorvex"), message.mid(4), QMessageBox::Ok);
-            box.exec();
+            m_desktop->showMessage(nullptr, QStringLiteral("Quorvex"), message.mid(4));
         }
         BatchMode = batch;
-        return 2;
+        return Outcome::exit(2);
     }
 
     UrlListFile = m_programDir + QStringLiteral("/URL-Liste.INI");
@@ -130,44 +96,12 @@ int Program::Main(const QString &arguments)
     m_run->setDownloadDir(DownloadDir);
 
     m_form = std::make_unique<MainForm>();
-    m_form->setWindowTitle(QStringLiteral("Quorvex"));
     QApplication::setApplicationDisplayName(QString());
     QApplication::setApplicationName(QStringLiteral("Quorvex"));
     // A batch run without a screen has nobody to draw for; laying out and repainting
     // the lists after every entry would cost more than a small download.
-    const QString platform = QGuiApplication::platformName();
-    const bool unseen = batch && (platform == u"offscreen" || platform == u"minimal");
-    if (!unseen) {
-        m_form->Log->setModel(m_log);
-        m_form->Liste->setModel(m_list);
-    }
-    connect(m_log, &ActivityLog::caughtUp, m_form.get(), [this](int row) {
-        if (row < 0 || m_form->Log->model() != m_log)
-            return;
-        const QModelIndex index = m_log->index(row);
-        m_form->Log->setCurrentIndex(index);
-        m_form->Log->scrollTo(index);
-    });
-    connect(m_form.get(), &MainForm::Btn_Click, this, &Program::Btn_Click);
-    connect(m_form.get(), &MainForm::Liste_OLEDragDrop, this, &Program::Liste_OLEDragDrop);
-    connect(m_form.get(), &MainForm::closeRequested, this, &Program::onCloseRequested);
-
-    m_run->setHost({
-        [this](bool enabled) { m_form->Btn[1]->setEnabled(enabled); },
-        [this](const QString &text) {
-            QMessageBox box(QMessageBox::Information, QStringLiteral("Quorvex"), text, QMessageBox::Ok, m_form.get());
-            box.exec();
-        },
-        [] { QApplication::beep(); },
-        [this](const QString &dir) {
-            if (QGuiApplication::platformName() == u"offscreen" || QGuiApplication::platformName() == u"minimal") {
-                WriteLog(QStringLiteral("Kein Bildschirm: der Dateimanager wird nicht geöffnet"));
-                return;
-            }
-            if (!QProcess::startDetached(QStringLiteral("xdg-open"), {dir}))
-                WriteLog(QStringLiteral("### Dateimanager (xdg-open) kann nicht gestartet werden"));
-        },
-    });
+    const bool unseen = batch && SystemDesktop::screenless();
+    wireWindow(unseen);
 
     ToggleLog();
     m_form->show();
@@ -179,8 +113,12 @@ int Program::Main(const QString &arguments)
     QCoreApplication::processEvents();
 
     if (!BatchMode)
-        return -1;
+        return Outcome::eventLoop();
+    return Outcome::exit(runBatch());
+}
 
+int Program::runBatch()
+{
     m_run->DownloadAll();
     const int arrived = m_run->arrived();
     const int failed = m_run->failed();
@@ -191,6 +129,37 @@ int Program::Main(const QString &arguments)
         return 2;
     // A run cut short by closing the window left entries untried.
     return failed > 0 || m_run->aborted() ? 1 : 0;
+}
+
+void Program::wireWindow(bool unseen)
+{
+    if (!unseen)
+        m_form->showModels(m_log, m_list);
+    connect(m_log, &ActivityLog::caughtUp, m_form.get(), &MainForm::followLog);
+    connect(m_form.get(), &MainForm::Btn_Click, this, &Program::Btn_Click);
+    connect(m_form.get(), &MainForm::Liste_OLEDragDrop, this, &Program::Liste_OLEDragDrop);
+    connect(m_form.get(), &MainForm::closeRequested, this, &Program::onCloseRequested);
+
+    m_run->setHost({
+        [this](bool enabled) { m_form->setDownloadEnabled(enabled); },
+        [this](const QString &text) { m_desktop->showMessage(m_form.get(), QStringLiteral("Quorvex"), text); },
+        [this] { m_desktop->beep(); },
+        [this](const QString &dir) { openFileManager(dir); },
+    });
+}
+
+void Program::openFileManager(const QString &dir)
+{
+    switch (m_desktop->openFolder(dir)) {
+    case Desktop::OpenResult::Started:
+        return;
+    case Desktop::OpenResult::NoScreen:
+        WriteLog(QStringLiteral("Kein Bildschirm: der Dateimanager wird nicht geöffnet"));
+        return;
+    case Desktop::OpenResult::NotStarted:
+        WriteLog(QStringLiteral("### Dateimanager (xdg-open) kann nicht gestartet werden"));
+        return;
+    }
 }
 
 void Program::Btn_Click(int Index)
@@ -216,12 +185,9 @@ void Program::Btn_Click(int Index)
 
 void Program::ToggleLog()
 {
-    const int factor = LogHidden ? 1 : -1;
-    const QString caption = LogHidden ? QStringLiteral("&Log aus- blenden") : QStringLiteral("&Log zeigen");
-    const int step = m_form->LogFrame->height() + MainForm::tw(60);
-    m_form->setClientHeight(m_form->height() + factor * step);
-    m_form->Btn[2]->setText(caption);
-    m_form->LogFrame->setEnabled(LogHidden);
+    // LogHidden starts false, so the call made at start-up hides the panel the window
+    // was laid out with.
+    m_form->setLogShown(LogHidden);
     LogHidden = !LogHidden;
 }
 
@@ -237,8 +203,7 @@ QString Program::InfoText(const QString &heading)
 
 void Program::ShowInfo(const QString &title, const QString &heading)
 {
-    QMessageBox box(QMessageBox::Information, title, InfoText(heading), QMessageBox::Ok, m_form.get());
-    box.exec();
+    m_desktop->showMessage(m_form.get(), title, InfoText(heading));
 }
 
 void Program::Liste_OLEDragDrop(const QMimeData *Data)
@@ -256,9 +221,8 @@ void Program::Liste_OLEDragDrop(const QMimeData *Data)
 
 void Program::RejectDrop()
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Quorvex"),
-                    QStringLiteral("Bitte nur echte HTTP-Links in die Liste ziehen"), QMessageBox::Ok, m_form.get());
-    box.exec();
+    m_desktop->showMessage(m_form.get(), QStringLiteral("Quorvex"),
+                           QStringLiteral("Bitte nur echte HTTP-Links in die Liste ziehen"));
 }
 
 void Program::onCloseRequested()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/Desktop.h"
+
 #include <QObject>
 #include <QString>
 
@@ -22,19 +24,30 @@ class Program : public QObject
     Q_OBJECT
 
 public:
+    // What the process does once Main has returned.
+    struct Outcome
+    {
+        // The window stays up: the caller enters the event loop.
+        bool enterEventLoop = false;
+        // Otherwise the process ends with this status: 0 all arrived, 1 some failed
+        // or the run was cut short, 2 the folder or the list file is unusable or
+        // another instance works in the same program folder.
+        int exitStatus = 0;
+
+        static Outcome eventLoop() { return {true, 0}; }
+        static Outcome exit(int status) { return {false, status}; }
+    };
+
     // programDir: the folder of the running executable; the list file and the
-    // download folder live there.
-    explicit Program(const QString &programDir, QObject *parent = nullptr);
+    // download folder live there. Without a desktop the real one is used.
+    explicit Program(const QString &programDir, std::unique_ptr<Desktop> desktop = nullptr, QObject *parent = nullptr);
     ~Program() override;
 
     // Whether the argument string selects the unattended batch run.
     static bool IsBatchArgument(const QString &arguments);
 
-    // Runs the start-up steps. In batch mode it also runs the whole list and returns
-    // the exit status (0 all arrived, 1 some failed, 2 folder or list file unusable);
-    // otherwise it returns -1 and the caller enters the event loop. Returns 2 at once
-    // when another instance already works in the same program folder.
-    int Main(const QString &arguments);
+    // Runs the start-up steps; in batch mode also the whole list.
+    Outcome Main(const QString &arguments);
 
     void Btn_Click(int Index);
     void ToggleLog();
@@ -60,9 +73,15 @@ public:
 private:
     void WriteLog(const QString &message);
     void ensureDownloadDir();
+    // Connects the window's events to the commands and lends it to the run.
+    void wireWindow(bool unseen);
+    // The whole list, unattended; returns the exit status.
+    int runBatch();
+    void openFileManager(const QString &dir);
     void onCloseRequested();
 
     QString m_programDir;
+    std::unique_ptr<Desktop> m_desktop;
     ActivityLog *m_log;
     UrlList *m_list;
     Inet *m_inet;

@@ -35,8 +35,8 @@ int main(int argc, char *argv[])
     const int timeoutMs = qEnvironmentVariableIntValue("QUORVEX_REQUEST_TIMEOUT_MS", &ok);
     if (ok && timeoutMs > 0)
         program.run()->setRequestTimeoutMs(timeoutMs);
-    const int status = program.Main(arguments);
-    if (program.BatchMode || status >= 0)
-        return status;
+    const Program::Outcome outcome = program.Main(arguments);
+    if (!outcome.enterEventLoop)
+        return outcome.exitStatus;
     return app.exec();
 }

@@ -5,12 +5,13 @@
 // logs, temporary files) stays in a temporary folder. Use QUORVEX_REQUIRE_NGINX(server)
 // in a test function to skip it when nginx is not installed.
 
+#include "common/Ports.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QString>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -51,18 +52,10 @@ public:
     }
 
 private:
-    static int freePort()
-    {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost, 0))
-            return 0;
-        return probe.serverPort();
-    }
-
     void start(const QString &root, const QString &limitRate)
     {
         stop();
-        const int port = freePort();
+        const int port = unusedLocalPort();
         if (port == 0) {
             m_error = QStringLiteral("no free port");
             return;

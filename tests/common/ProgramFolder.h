@@ -4,6 +4,9 @@
 // first on PATH so that no test ever opens a real file manager. The stub records each
 // call in xdg-open.log inside the folder.
 
+#include "common/Files.h"
+#include "common/XdgOpenStub.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -18,12 +21,7 @@ public:
         QVERIFY(m_dir.isValid());
         QVERIFY(QFile::copy(QStringLiteral(QUORVEX_EXE), exe()));
         QFile::setPermissions(exe(), QFile::permissions(exe()) | QFile::ExeOwner);
-        QVERIFY(QDir().mkpath(m_dir.filePath(QStringLiteral("bin"))));
-        QFile stub(m_dir.filePath(QStringLiteral("bin/xdg-open")));
-        QVERIFY(stub.open(QIODevice::WriteOnly));
-        stub.write("#!/bin/sh\necho \"$@\" >> \"" + QFile::encodeName(path(QStringLiteral("xdg-open.log"))) + "\"\n");
-        stub.close();
-        stub.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        writeXdgOpenStub(path(QStringLiteral("bin")), xdgOpenLog());
     }
 
     QString path() const { return m_dir.path(); }
@@ -31,18 +29,12 @@ public:
     QString exe() const { return path(QStringLiteral("quorvex")); }
     QString listFile() const { return path(QStringLiteral("URL-Liste.INI")); }
     QString downloads() const { return path(QStringLiteral("Downloads")); }
+    // One line per start of the file manager, with its arguments.
+    QString xdgOpenLog() const { return path(QStringLiteral("xdg-open.log")); }
 
-    void writeList(const QByteArray &bytes) const
-    {
-        QFile file(listFile());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    QByteArray readList() const
-    {
-        QFile file(listFile());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    void writeList(const QByteArray &bytes) const { writeFile(listFile(), bytes); }
+    // Empty also when there is no list file to read.
+    QByteArray readList() const { return readFile(listFile(), QByteArray()); }
 
     // Environment for the program: offscreen, the stub first on PATH, no display.
     QProcessEnvironment environment() const

@@ -1,4 +1,5 @@
 #include "common/NginxServer.h"
+#include "common/Ports.h"
 #include "common/TestServer.h"
 #include "download/Inet.h"
 
@@ -7,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonArray>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -27,14 +29,6 @@ QJsonObject reply(int status, const QString &body, const QJsonObject &headers = 
 QJsonObject redirect(int status, const QString &location)
 {
     return reply(status, QString(), {{QStringLiteral("Location"), location}});
-}
-
-// A port on 127.0.0.1 that nobody listens on (taken and given back at once).
-int refusingPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 // Records every state an Inet reports.
@@ -138,7 +132,7 @@ private:
 
 void TestInet::initTestCase()
 {
-    m_refused = refusingPort();
+    m_refused = unusedLocalPort();
     const QString refusedHttps = QStringLiteral("https://127.0.0.1:%1/x").arg(m_refused);
     const QString head200 = QStringLiteral("HTTP/1.1 200 OK\r\nConnection: close\r\n");
     QJsonObject routes{
@@ -475,13 +469,24 @@ void TestInet::cancelAndReuse()
     QCOMPARE(rec.states.count(12), 1);
     QCOMPARE(readBody(inet), QByteArray("hello, world"));
 
-    // Destroyed in the middle of a transfer.
+    // Destroyed in the middle of a transfer: the connection goes with it.
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    QPointer<QTcpSocket> peer;
+    bool closed = false;
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
+        peer = server.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::disconnected, &server, [&closed] { closed = true; });
+        peer->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + QByteArray(100, 's'));
+    });
     {
         Inet doomed;
-        doomed.Execute(m_server->url("/stallbody"));
-        Recorder::settle(200);
+        doomed.Execute(QStringLiteral("http://127.0.0.1:%1/stallbody").arg(server.serverPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(peer && peer->bytesToWrite() == 0, 5000);
+        Recorder::settle(100);
+        QVERIFY(!closed);
     }
-    Recorder::settle(50);
+    QTRY_VERIFY_WITH_TIMEOUT(closed, 5000);
 }
 
 void TestInet::largeBodyGoesIntoOnePartFile()

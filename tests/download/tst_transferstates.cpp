@@ -1,13 +1,16 @@
+#include "common/Ports.h"
 #include "common/TestServer.h"
 #include "download/Inet.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/resource.h>
 
 class TestTransferStates : public QObject
 {
@@ -20,6 +23,7 @@ private Q_SLOTS:
     void waitForCurrentStateReturnsAtOnce();
     void waitForEndsAfterFailure();
     void waitForIgnoresThePreviousTwelve();
+    void waitSleepsWhileTheServerStalls();
 };
 
 namespace {
@@ -33,6 +37,15 @@ QStringList messages(const ActivityLog &log, int from = 0)
         out << line.mid(start + 1).trimmed();
     }
     return out;
+}
+
+// CPU time this process has used so far, user and system.
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 // Ends a wait that would otherwise hang the test run.
@@ -96,10 +109,7 @@ void TestTransferStates::waitForCurrentStateReturnsAtOnce()
 
 void TestTransferStates::waitForEndsAfterFailure()
 {
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = probe.serverPort();
-    probe.close();
+    const int port = unusedLocalPort();
 
     ActivityLog log;
     Inet inet;
@@ -134,6 +144,30 @@ void TestTransferStates::waitForIgnoresThePreviousTwelve()
     states.WaitFor(12);
     QVERIFY(!states.abortRequested());
     QCOMPARE(inet.ResponseCode(), qint32(Inet::TimedOut));
+}
+
+void TestTransferStates::waitSleepsWhileTheServerStalls()
+{
+    // A wait that polls instead of sleeping burns a core for as long as the server keeps
+    // quiet. Sleeping costs a few milliseconds here; the bound leaves room for a loaded
+    // machine, where a polling wait still gets well over a second of a core.
+    TestServer server(QJsonObject{{"/stall", QJsonArray{QJsonObject{{"sleep", 6}}}}});
+    QVERIFY2(server.ok(), qPrintable(server.error()));
+    ActivityLog log;
+    Inet inet;
+    TransferStates states(&log, &inet);
+    guard(states, 15000);
+    inet.setRequestTimeoutMs(3000);
+
+    const double before = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    inet.Execute(server.url("/stall"));
+    states.WaitFor(12);
+    const double used = cpuSeconds() - before;
+    QCOMPARE(inet.ResponseCode(), qint32(Inet::TimedOut));
+    QVERIFY(clock.elapsed() >= 2500);
+    QVERIFY2(used < 0.5, qPrintable(QStringLiteral("%1 s CPU during a wait of %2 s").arg(used).arg(clock.elapsed() / 1000.0)));
 }
 
 QTEST_GUILESS_MAIN(TestTransferStates)

@@ -3,6 +3,7 @@
 // files under real names, write nothing outside its download folder, and end with the
 // right exit status. One row per fault; every row checks all of that.
 
+#include "common/Ports.h"
 #include "common/ProgramFolder.h"
 #include "common/TestData.h"
 #include "common/TestServer.h"
@@ -11,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QThread>
 #include <QTest>
 
@@ -42,8 +42,6 @@ struct Scenario
     QString logSays;
     // Words neither the log nor standard output may hold.
     QStringList logLacks;
-    // A fault in the program that is known and not fixed yet.
-    const char *knownFault = nullptr;
 };
 
 const QByteArray Spooled = randomBytes(1536 * 1024, 7); // past the in-memory limit
@@ -242,13 +240,6 @@ Scenario arrives(const QString &line, const QString &name, const QByteArray &byt
     return s;
 }
 
-int closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
-}
-
 const QByteArray OtherProgramsBytes = "von einem anderen Programm";
 
 // Plays another program that creates name in dir once the download's hidden part file
@@ -295,7 +286,7 @@ private Q_SLOTS:
         QVERIFY2(m_server->ok(), qPrintable(m_server->error()));
         m_server6 = std::make_unique<TestServer>(QJsonObject{{QStringLiteral("/v6"), reply(200, "ipv6")}}, false,
                                                  QStringLiteral("::1"));
-        m_refusedPort = closedPort();
+        m_refusedPort = unusedLocalPort();
         // Every program folder of this test lives in the sandbox, and so does the
         // program's temporary folder: anything written beside the program folder shows.
         QVERIFY(m_sandbox.isValid());
@@ -623,8 +614,6 @@ private Q_SLOTS:
             if (line.contains(QStringLiteral("### ")))
                 qInfo("%s", qPrintable(line.mid(line.indexOf(QStringLiteral("### ")))));
         }
-        if (scenario.knownFault)
-            QEXPECT_FAIL("", scenario.knownFault, Abort);
         // The end of the log says why; the whole of it is too long for a message.
         const QString tail = output.right(700) + QString::fromUtf8(result.err).right(200);
         const int arrived = int(scenario.files.size());
@@ -646,9 +635,7 @@ private Q_SLOTS:
         QCOMPARE(folder.readList(), expectedList);
 
         if (scenario.setup == Setup::DownloadsIsFile) {
-            QFile file(folder.downloads());
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), QByteArray("kein Ordner"));
+            QCOMPARE(readFile(folder.downloads()), QByteArray("kein Ordner"));
         }
         if (scenario.setup == Setup::ListIsFolder)
             QCOMPARE(folderState(folder.listFile()), FolderState({{QStringLiteral("inside"), "dir"}}));

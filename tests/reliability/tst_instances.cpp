@@ -2,6 +2,7 @@
 // message) without touching the list file or the first run's download, however close
 // together they start.
 
+#include "common/Files.h"
 #include "common/ProgramFolder.h"
 #include "common/TestData.h"
 #include "common/TestServer.h"
@@ -28,12 +29,6 @@ QJsonObject routes()
     return {{QStringLiteral("/slow.bin"), slow},
             {QStringLiteral("/small.bin"),
              QJsonArray{QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QString::fromLatin1(Small)}}}}};
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 void startBatch(QProcess &process, const ProgramFolder &folder)

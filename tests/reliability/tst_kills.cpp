@@ -168,9 +168,7 @@ private Q_SLOTS:
                 }
                 const QString base = baseName(name);
                 QVERIFY2(source.contains(base), qPrintable(QStringLiteral("unexpected file ") + name));
-                QFile file(folder.downloads() + u'/' + name);
-                QVERIFY(file.open(QIODevice::ReadOnly));
-                QVERIFY2(file.readAll() == source.value(base),
+                QVERIFY2(readFile(folder.downloads() + u'/' + name) == source.value(base),
                          qPrintable(QStringLiteral("%1 is not complete after kill %2").arg(name).arg(kills)));
                 arrived.insert(base);
             }
@@ -218,9 +216,7 @@ private Q_SLOTS:
         actual.sort();
         QCOMPARE(actual, expected);
         for (const QString &name : std::as_const(actual)) {
-            QFile file(folder.downloads() + u'/' + name);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QVERIFY2(file.readAll() == source.value(baseName(name)), qPrintable(name));
+            QVERIFY2(readFile(folder.downloads() + u'/' + name) == source.value(baseName(name)), qPrintable(name));
         }
         QCOMPARE(topEntries(folder.path()),
                  QStringList({"Downloads", "URL-Liste.INI", "bin", "quorvex"}));

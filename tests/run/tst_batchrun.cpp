@@ -2,17 +2,18 @@
 // which entries stay, which files arrive (byte for byte), what the log says, and the
 // exit status.
 
+#include "common/Files.h"
+#include "common/Ports.h"
 #include "common/ProgramFolder.h"
 #include "common/TestData.h"
 #include "common/TestServer.h"
-#include "run/RunLog.h"
+#include "common/LogMessages.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QRandomGenerator>
-#include <QTcpServer>
 #include <QTest>
 
 namespace {
@@ -28,23 +29,10 @@ QJsonArray raw(const QByteArray &bytes)
     return QJsonArray{QJsonObject{{QStringLiteral("send"), QString::fromLatin1(bytes)}}};
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
 // Every entry in the folder, hidden ones included, links not followed.
 QStringList entries(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-int closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
 }
 } // namespace
 
@@ -148,7 +136,7 @@ private Q_SLOTS:
             QStringLiteral("title -> ") + server.url("/title"),
             QStringLiteral("short -> ") + server.url("/short"),
             QStringLiteral("badchunk -> ") + server.url("/badchunk"),
-            QStringLiteral("refused -> http://127.0.0.1:%1/x").arg(closedPort()),
+            QStringLiteral("refused -> http://127.0.0.1:%1/x").arg(unusedLocalPort()),
             QStringLiteral("x -> ftp://127.0.0.1/x"),
             QStringLiteral("y -> kein Link"),
         };

@@ -4,13 +4,16 @@
 #include "download/DownloadRun.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
+#include "shell/Desktop.h"
 #include "shell/MainForm.h"
 #include "shell/Program.h"
 #include "urllist/UrlList.h"
 
+#include "common/FakeDesktop.h"
+#include "common/Files.h"
 #include "common/MessageBoxCloser.h"
 #include "common/TestServer.h"
-#include "run/RunLog.h"
+#include "common/LogMessages.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,6 +21,10 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(Desktop::OpenResult)
 
 namespace {
 QJsonArray respond(int status, const QByteArray &body)
@@ -31,17 +38,9 @@ QJsonArray stallThenRespond(double seconds, const QByteArray &body)
                       QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QString::fromLatin1(body)}}};
 }
 
-void writeList(const QTemporaryDir &dir, const QString &text)
+QString listFile(const QTemporaryDir &dir)
 {
-    QFile file(dir.filePath(QStringLiteral("URL-Liste.INI")));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(text.toUtf8());
-}
-
-QByteArray readList(const QTemporaryDir &dir)
-{
-    QFile file(dir.filePath(QStringLiteral("URL-Liste.INI")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return dir.filePath(QStringLiteral("URL-Liste.INI"));
 }
 
 QStringList downloads(const QTemporaryDir &dir)
@@ -78,14 +77,14 @@ private Q_SLOTS:
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         const QString url = server.url("/f.txt");
-        writeList(dir, QStringLiteral("f.txt -> ") + url + QStringLiteral("\r\n"));
+        writeFile(listFile(dir), (QStringLiteral("f.txt -> ") + url + QStringLiteral("\r\n")).toUtf8());
         Program program(dir.path());
         program.Main(QString());
         MessageBoxCloser closer;
         program.Btn_Click(1);
         QCOMPARE(closer.text(), QStringLiteral("Der Download ist abgeschlossen!"));
         QCOMPARE(program.urlList()->count(), 0);
-        QCOMPARE(readList(dir), QByteArray());
+        QCOMPARE(readFile(listFile(dir)), QByteArray());
 
         QStringList messages = logMessages(program.log()->lines());
         // State lines depend on the connection; the commands and waits around them do not.
@@ -111,9 +110,43 @@ private Q_SLOTS:
         QCOMPARE(messages.mid(0, expected.size()), expected);
         QVERIFY(logMessages(program.log()->lines())
                     .contains(QStringLiteral("'Die Anforderung wurde beendet, und alle Daten wurden empfangen.' (Code 12)")));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("fünf"));
+        QCOMPARE(readFile(path), QByteArray("fünf"));
+    }
+
+    // What the run asks of the desktop: a beep for every entry, the closing message, and
+    // the download folder in the file manager, with a log line when that cannot be.
+    void runAsksTheDesktop_data()
+    {
+        QTest::addColumn<Desktop::OpenResult>("openResult");
+        QTest::addColumn<QString>("logSays");
+        QTest::newRow("file manager started") << Desktop::OpenResult::Started << QString();
+        QTest::newRow("no screen") << Desktop::OpenResult::NoScreen
+                                   << QStringLiteral("Kein Bildschirm: der Dateimanager wird nicht geöffnet");
+        QTest::newRow("xdg-open missing") << Desktop::OpenResult::NotStarted
+                                          << QStringLiteral("### Dateimanager (xdg-open) kann nicht gestartet werden");
+    }
+
+    void runAsksTheDesktop()
+    {
+        QFETCH(Desktop::OpenResult, openResult);
+        QFETCH(QString, logSays);
+        TestServer server(QJsonObject{{QStringLiteral("/ok"), respond(200, "gut")}, {QStringLiteral("/busy"), respond(503, "später")}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        QTemporaryDir dir;
+        writeFile(listFile(dir), QStringLiteral("ok -> %1\r\nbusy -> %2\r\n").arg(server.url("/ok"), server.url("/busy")).toUtf8());
+        auto desktop = std::make_unique<FakeDesktop>();
+        FakeDesktop &seen = *desktop;
+        seen.openResult = openResult;
+        Program program(dir.path(), std::move(desktop));
+        QVERIFY(program.Main(QString()).enterEventLoop);
+        program.Btn_Click(1);
+        QCOMPARE(seen.beeps, 2);
+        const QList<FakeDesktop::Message> closing{
+            {QStringLiteral("Quorvex"), QStringLiteral("Der Download ist abgeschlossen!\r(Anzahl der Dateien mit Fehlern: 1)")}};
+        QCOMPARE(seen.messages, closing);
+        QCOMPARE(seen.opened, QStringList{program.DownloadDir});
+        const QStringList said = logMessages(program.log()->lines()).filter(QStringLiteral("Dateimanager"));
+        QCOMPARE(said, logSays.isEmpty() ? QStringList() : QStringList{logSays});
     }
 
     void abortOfAnEarlierRunIsForgotten()
@@ -123,7 +156,7 @@ private Q_SLOTS:
         TestServer server(QJsonObject{{QStringLiteral("/f.txt"), respond(200, "da")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
-        writeList(dir, QStringLiteral("f.txt -> ") + server.url("/f.txt") + QStringLiteral("\r\n"));
+        writeFile(listFile(dir), (QStringLiteral("f.txt -> ") + server.url("/f.txt") + QStringLiteral("\r\n")).toUtf8());
         Program program(dir.path());
         program.Main(QString());
         MessageBoxCloser closer;
@@ -139,7 +172,7 @@ private Q_SLOTS:
         TestServer server(QJsonObject{{QStringLiteral("/err"), respond(503, "busy")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
-        writeList(dir, QStringLiteral("err -> ") + server.url("/err") + QStringLiteral("\r\n"));
+        writeFile(listFile(dir), (QStringLiteral("err -> ") + server.url("/err") + QStringLiteral("\r\n")).toUtf8());
         Program program(dir.path());
         program.Main(QString());
         MessageBoxCloser closer;
@@ -154,7 +187,7 @@ private Q_SLOTS:
         TestServer server(QJsonObject{{QStringLiteral("/slow"), stallThenRespond(1.5, "langsam")}}, true);
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
-        writeList(dir, QStringLiteral("slow -> ") + server.url("/slow") + QStringLiteral("\r\n"));
+        writeFile(listFile(dir), (QStringLiteral("slow -> ") + server.url("/slow") + QStringLiteral("\r\n")).toUtf8());
         Program program(dir.path());
         program.Main(QString());
         MainForm *form = program.form();
@@ -185,7 +218,7 @@ private Q_SLOTS:
         QVERIFY(logMessages(program.log()->lines()).contains(QStringLiteral("Kommando: Datei schließen")));
         QCOMPARE(server.requestLines(), QStringList({"GET /slow HTTP/1.1"}));
         QCOMPARE(program.urlList()->lines(), QStringList({"later.zip -> " + server.url("/later.zip")}));
-        QCOMPARE(readList(dir), ("later.zip -> " + server.url("/later.zip") + "\r\n").toUtf8());
+        QCOMPARE(readFile(listFile(dir)), ("later.zip -> " + server.url("/later.zip") + "\r\n").toUtf8());
         QCOMPARE(closer.count(), 1);
         QVERIFY(closer.text().endsWith(QStringLiteral("(Anzahl der Dateien mit Fehlern: 1)")));
     }
@@ -203,7 +236,7 @@ private Q_SLOTS:
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         const QString list = QStringLiteral("big -> ") + server.url("/big") + QStringLiteral("\r\n");
-        writeList(dir, list);
+        writeFile(listFile(dir), list.toUtf8());
         Program program(dir.path());
         program.Main(QString());
         MessageBoxCloser closer;
@@ -225,7 +258,7 @@ private Q_SLOTS:
         QVERIFY(program.run()->aborted());
         QCOMPARE(closer.count(), 0);
         QVERIFY(downloads(dir).isEmpty());
-        QCOMPARE(QString::fromUtf8(readList(dir)), list);
+        QCOMPARE(QString::fromUtf8(readFile(listFile(dir))), list);
     }
 
     void closingTheWindowEndsTheRun()
@@ -239,7 +272,7 @@ private Q_SLOTS:
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         const QString list = QStringLiteral("a -> %1\r\nb -> %2\r\n").arg(server.url("/done"), server.url("/stall"));
-        writeList(dir, list);
+        writeFile(listFile(dir), list.toUtf8());
         Program program(dir.path());
         program.Main(QString());
         MessageBoxCloser closer;
@@ -253,7 +286,7 @@ private Q_SLOTS:
         // Nothing arrived, nothing half-written stays, and both entries are kept.
         QVERIFY(downloads(dir).isEmpty());
         QCOMPARE(program.urlList()->count(), 2);
-        QCOMPARE(QString::fromUtf8(readList(dir)), list);
+        QCOMPARE(QString::fromUtf8(readFile(listFile(dir))), list);
     }
 };
 

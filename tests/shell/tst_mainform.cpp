@@ -4,12 +4,17 @@
 #include "shell/Program.h"
 #include "urllist/UrlList.h"
 
+#include "common/FakeDesktop.h"
+#include "common/Files.h"
 #include "common/MessageBoxCloser.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 class tst_MainForm : public QObject
 {
@@ -27,13 +32,14 @@ private Q_SLOTS:
     void buttonCommands();
     void infoBox();
     void startShowsListAndLog();
+    void secondInstanceSaysSoInABox();
 };
 
 void tst_MainForm::layoutWithLogHidden()
 {
     QTemporaryDir dir;
     Program program(dir.path());
-    QCOMPARE(program.Main(QString()), -1);
+    QVERIFY(program.Main(QString()).enterEventLoop);
     MainForm *form = program.form();
 
     // 15 twips to a pixel: client area 561 x 303 as laid out, 174 with the log hidden.
@@ -64,7 +70,7 @@ void tst_MainForm::toggleLogTwiceRestores()
 {
     QTemporaryDir dir;
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     MainForm *form = program.form();
 
     program.Btn_Click(2);
@@ -79,6 +85,13 @@ void tst_MainForm::toggleLogTwiceRestores()
     QVERIFY(!form->LogFrame->isEnabled());
     // The window stays fixed-size in both states.
     QCOMPARE(form->minimumSize(), form->maximumSize());
+
+    // Asking for the state the window is in moves nothing.
+    form->setLogShown(false);
+    QCOMPARE(form->size(), QSize(561, 174));
+    form->setLogShown(true);
+    form->setLogShown(true);
+    QCOMPARE(form->size(), QSize(561, 303));
 }
 
 void tst_MainForm::tabOrder_data()
@@ -93,7 +106,7 @@ void tst_MainForm::tabOrder()
     QFETCH(bool, logShown);
     QTemporaryDir dir;
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     MainForm *form = program.form();
     if (logShown)
         program.ToggleLog();
@@ -115,7 +128,7 @@ void tst_MainForm::windowDecoration()
 {
     QTemporaryDir dir;
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     MainForm *form = program.form();
     QCOMPARE(form->windowTitle(), QStringLiteral("Quorvex"));
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Quorvex"));
@@ -161,7 +174,7 @@ void tst_MainForm::downloadFolder()
     {
         QTemporaryDir dir;
         Program program(dir.path());
-        program.Main(QString());
+        QVERIFY(program.Main(QString()).enterEventLoop);
         QCOMPARE(program.DownloadDir, dir.filePath(QStringLiteral("Downloads")));
         QCOMPARE(program.UrlListFile, dir.filePath(QStringLiteral("URL-Liste.INI")));
         QVERIFY(QFileInfo(program.DownloadDir).isDir());
@@ -171,22 +184,17 @@ void tst_MainForm::downloadFolder()
         // An existing folder is left alone, contents and all.
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Downloads")));
-        QFile keep(dir.filePath(QStringLiteral("Downloads/keep.bin")));
-        QVERIFY(keep.open(QIODevice::WriteOnly));
-        keep.write("x");
-        keep.close();
+        writeFile(dir.filePath(QStringLiteral("Downloads/keep.bin")), "x");
         Program program(dir.path());
-        program.Main(QString());
-        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("Downloads/keep.bin"))));
+        QVERIFY(program.Main(QString()).enterEventLoop);
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("Downloads/keep.bin"))), QByteArray("x"));
     }
     {
         // A plain file of that name counts as present: nothing is created, nothing said.
         QTemporaryDir dir;
-        QFile file(dir.filePath(QStringLiteral("Downloads")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        writeFile(dir.filePath(QStringLiteral("Downloads")), QByteArray());
         Program program(dir.path());
-        program.Main(QString());
+        QVERIFY(program.Main(QString()).enterEventLoop);
         QVERIFY(QFileInfo(program.DownloadDir).isFile());
         QVERIFY(!program.log()->lines().join(u'\n').contains(QStringLiteral("###")));
     }
@@ -195,7 +203,7 @@ void tst_MainForm::downloadFolder()
         QTemporaryDir dir;
         QVERIFY(QFile::link(dir.filePath(QStringLiteral("missing")), dir.filePath(QStringLiteral("Downloads"))));
         Program program(dir.path());
-        QCOMPARE(program.Main(QString()), -1);
+        QVERIFY(program.Main(QString()).enterEventLoop);
         QVERIFY(!program.downloadDirUsable());
         const QString first = program.log()->line(0);
         QVERIFY2(first.contains(QStringLiteral(": ### Download-Ordner ")), qPrintable(first));
@@ -207,7 +215,7 @@ void tst_MainForm::buttonCommands()
 {
     QTemporaryDir dir;
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     ActivityLog *log = program.log();
     QVERIFY(log->count() > 0);
     // While the panel is hidden its button is out of reach.
@@ -241,7 +249,7 @@ void tst_MainForm::infoBox()
 
     QTemporaryDir dir;
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     MessageBoxCloser closer;
     QTest::mouseClick(program.form()->Btn[3], Qt::LeftButton);
     QCOMPARE(closer.count(), 1);
@@ -253,12 +261,9 @@ void tst_MainForm::infoBox()
 void tst_MainForm::startShowsListAndLog()
 {
     QTemporaryDir dir;
-    QFile list(dir.filePath(QStringLiteral("URL-Liste.INI")));
-    QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write("a.zip -> http://127.0.0.1:9/a.zip\r\nb.zip -> http://127.0.0.1:9/b.zip\r\n");
-    list.close();
+    writeFile(dir.filePath(QStringLiteral("URL-Liste.INI")), "a.zip -> http://127.0.0.1:9/a.zip\r\nb.zip -> http://127.0.0.1:9/b.zip\r\n");
     Program program(dir.path());
-    program.Main(QString());
+    QVERIFY(program.Main(QString()).enterEventLoop);
     QVERIFY(program.form()->isVisible());
     QVERIFY(!program.BatchMode);
     QCOMPARE(program.urlList()->count(), 2);
@@ -267,6 +272,26 @@ void tst_MainForm::startShowsListAndLog()
     QVERIFY(program.log()->line(0).endsWith(QStringLiteral(": Kommando: LoadUrlList")));
     QCOMPARE(program.form()->Log->currentIndex().row(), 0);
     QVERIFY(program.form()->Btn[1]->isEnabled());
+}
+
+void tst_MainForm::secondInstanceSaysSoInABox()
+{
+    QTemporaryDir dir;
+    QLockFile first(dir.filePath(QStringLiteral(".quorvex.lock")));
+    QVERIFY(first.tryLock(0));
+    auto desktop = std::make_unique<FakeDesktop>();
+    const FakeDesktop &seen = *desktop;
+    Program program(dir.path(), std::move(desktop));
+    const Program::Outcome outcome = program.Main(QString());
+    QVERIFY(!outcome.enterEventLoop);
+    QCOMPARE(outcome.exitStatus, 2);
+    QCOMPARE(seen.messages.size(), 1);
+    QCOMPARE(seen.messages.first().title, QStringLiteral("Quorvex"));
+    QVERIFY2(seen.messages.first().text.startsWith(QStringLiteral("Quorvex läuft bereits für den Ordner ") + dir.path()),
+             qPrintable(seen.messages.first().text));
+    // It steps back before touching anything of the first instance's.
+    QVERIFY(!program.form());
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Downloads"))));
 }
 
 QTEST_MAIN(tst_MainForm)

@@ -3,16 +3,15 @@
 #include "shell/Program.h"
 #include "urllist/UrlList.h"
 
+#include "common/FakeDesktop.h"
+#include "common/Files.h"
+
 #include <QApplication>
 #include <QDragEnterEvent>
-#include <QFile>
-#include <QMessageBox>
 #include <QMimeData>
-#include <QPointer>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QUrl>
 
 #include <memory>
@@ -76,29 +75,6 @@ std::unique_ptr<QMimeData> shape(const QString &name)
     return data;
 }
 
-// Closes the refusal box the moment it is up, so no test ever waits for a person.
-class BoxCloser : public QObject
-{
-public:
-    BoxCloser()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            texts.append(box->text());
-            titles.append(box->windowTitle());
-            box->done(QMessageBox::Ok);
-        });
-        m_timer.start(20);
-    }
-    QStringList texts;
-    QStringList titles;
-
-private:
-    QTimer m_timer;
-};
-
 } // namespace
 
 class TestListDrops : public QObject
@@ -106,7 +82,6 @@ class TestListDrops : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void droppedLinks_data();
     void droppedLinks();
     void dropOnList_data();
@@ -117,18 +92,6 @@ private:
     // Sends a whole drag over the list's viewport; the source proposes a move (Shift).
     static Qt::DropAction drop(Program &program, const QMimeData *data);
 };
-
-void TestListDrops::initTestCase()
-{
-    // Nothing started from here may reach a real file manager.
-    static QTemporaryDir bin;
-    QFile stub(bin.filePath(QStringLiteral("xdg-open")));
-    QVERIFY(stub.open(QIODevice::WriteOnly));
-    stub.write("#!/bin/sh\nexit 0\n");
-    stub.close();
-    QVERIFY(stub.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + qgetenv("PATH"));
-}
 
 void TestListDrops::droppedLinks_data()
 {
@@ -194,40 +157,33 @@ void TestListDrops::dropOnList()
     QFETCH(QStringList, entries);
     QTemporaryDir dir;
     const QByteArray before("old.zip -> http://host/old.zip\r\n");
-    {
-        QFile file(dir.filePath(QStringLiteral("URL-Liste.INI")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(before);
-    }
-    Program program(dir.path());
-    QCOMPARE(program.Main(QString()), -1);
+    writeFile(dir.filePath(QStringLiteral("URL-Liste.INI")), before);
+    auto desktop = std::make_unique<FakeDesktop>();
+    const FakeDesktop &seen = *desktop;
+    Program program(dir.path(), std::move(desktop));
+    QVERIFY(program.Main(QString()).enterEventLoop);
     QVERIFY(QTest::qWaitForWindowExposed(program.form()));
 
-    BoxCloser closer;
     const std::unique_ptr<QMimeData> data = shape(name);
     // A copy, never a move: the source must not delete what it offered.
     QCOMPARE(drop(program, data.get()), Qt::CopyAction);
 
-    QFile file(program.UrlListFile);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray after = file.readAll();
+    const QByteArray after = readFile(program.UrlListFile);
     const QStringList expected = QStringList{QStringLiteral("old.zip -> http://host/old.zip")} + entries;
     QCOMPARE(program.urlList()->lines(), expected);
     QCOMPARE(after, (expected.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
-    if (entries.isEmpty()) {
-        QTRY_COMPARE(closer.texts, QStringList{"Bitte nur echte HTTP-Links in die Liste ziehen"});
-        QCOMPARE(closer.titles, QStringList{"Quorvex"});
-    } else {
-        QTest::qWait(50);
-        QCOMPARE(closer.texts, QStringList());
-    }
+    // The refusal comes once the drop has ended, never inside it.
+    QCOMPARE(seen.messages.size(), 0);
+    QTest::qWait(50);
+    const QList<FakeDesktop::Message> refusal{{QStringLiteral("Quorvex"), QStringLiteral("Bitte nur echte HTTP-Links in die Liste ziehen")}};
+    QCOMPARE(seen.messages, entries.isEmpty() ? refusal : QList<FakeDesktop::Message>());
 }
 
 void TestListDrops::sameLinkTwiceAddsOnce()
 {
     QTemporaryDir dir;
     Program program(dir.path());
-    QCOMPARE(program.Main(QString()), -1);
+    QVERIFY(program.Main(QString()).enterEventLoop);
     const std::unique_ptr<QMimeData> data = shape(QStringLiteral("chromium link"));
     drop(program, data.get());
     QCOMPARE(program.urlList()->count(), 1);

@@ -1,7 +1,8 @@
 #include "log/ActivityLog.h"
 #include "urllist/UrlList.h"
 
-#include "ScratchProgram.h"
+#include "common/Files.h"
+#include "common/ProgramFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,19 +15,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 QStringList messages(const ActivityLog &log)
 {
@@ -123,7 +111,7 @@ void TestUrlListFile::roundTrip()
     for (const QString &line : lines)
         list.append(line);
     QVERIFY(list.SaveUrlList());
-    QCOMPARE(readBytes(path), (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+    QCOMPARE(readFile(path), (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
     QCOMPARE(messages(log), QStringList{"Kommando: SaveUrlList"});
 
     ActivityLog log2;
@@ -143,14 +131,14 @@ void TestUrlListFile::windows1252LoadsAndSavesAsUtf8()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
-    writeBytes(path, "  M\xE4rz.pdf -> http://host/M\xE4rz.pdf  \r\n\r\n    \r\n");
+    writeFile(path, "  M\xE4rz.pdf -> http://host/M\xE4rz.pdf  \r\n\r\n    \r\n");
     ActivityLog log;
     UrlList list(&log);
     list.setFile(path);
     QVERIFY(list.LoadUrlList());
     QCOMPARE(list.lines(), QStringList{QStringLiteral("März.pdf -> http://host/März.pdf")});
     QVERIFY(list.SaveUrlList());
-    QCOMPARE(readBytes(path), QByteArray("M\xC3\xA4rz.pdf -> http://host/M\xC3\xA4rz.pdf\r\n"));
+    QCOMPARE(readFile(path), QByteArray("M\xC3\xA4rz.pdf -> http://host/M\xC3\xA4rz.pdf\r\n"));
 }
 
 void TestUrlListFile::missingFileIsEmptyList()
@@ -174,7 +162,7 @@ void TestUrlListFile::lineBreakInEntryIsWrittenUnchanged()
     list.setFile(path);
     list.append(QStringLiteral("x -> http://h/a\r\nhttp://h/b"));
     QVERIFY(list.SaveUrlList());
-    QCOMPARE(readBytes(path), QByteArray("x -> http://h/a\r\nhttp://h/b\r\n"));
+    QCOMPARE(readFile(path), QByteArray("x -> http://h/a\r\nhttp://h/b\r\n"));
     UrlList again(&log);
     again.setFile(path);
     QVERIFY(again.LoadUrlList());
@@ -185,7 +173,7 @@ void TestUrlListFile::emptyListGivesEmptyFile()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
-    writeBytes(path, "a -> http://h/a\r\n");
+    writeFile(path, "a -> http://h/a\r\n");
     ActivityLog log;
     UrlList list(&log);
     list.setFile(path);
@@ -201,7 +189,7 @@ void TestUrlListFile::failedSaveKeepsOldFileAndCatchesUp()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
     const QByteArray old("old -> http://host/old\r\n");
-    writeBytes(path, old);
+    writeFile(path, old);
     ActivityLog log;
     UrlList list(&log);
     list.setFile(path);
@@ -213,7 +201,7 @@ void TestUrlListFile::failedSaveKeepsOldFileAndCatchesUp()
         QVERIFY(limit.isSet());
         QVERIFY(!list.SaveUrlList());
     }
-    QCOMPARE(readBytes(path), old);
+    QCOMPARE(readFile(path), old);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"URL-Liste.INI"});
     QCOMPARE(list.count(), 201);
     QVERIFY(list.fileTroubleSeen());
@@ -222,7 +210,7 @@ void TestUrlListFile::failedSaveKeepsOldFileAndCatchesUp()
              qPrintable(last));
 
     QVERIFY(list.SaveUrlList());
-    const QByteArray now = readBytes(path);
+    const QByteArray now = readFile(path);
     QVERIFY(now.startsWith(old));
     QVERIFY(now.endsWith("f199.zip -> http://host/f199.zip\r\n"));
     QCOMPARE(now.count("\r\n"), 201);
@@ -231,7 +219,7 @@ void TestUrlListFile::failedSaveKeepsOldFileAndCatchesUp()
 void TestUrlListFile::saveOverFolderOrBelowFileIsReported()
 {
     QTemporaryDir dir;
-    writeBytes(dir.filePath(QStringLiteral("plain")), "not a folder");
+    writeFile(dir.filePath(QStringLiteral("plain")), "not a folder");
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("URL-Liste.INI")));
     const struct
     {
@@ -254,7 +242,7 @@ void TestUrlListFile::saveOverFolderOrBelowFileIsReported()
         QVERIFY2(last.startsWith(QStringLiteral("### ")) && last.contains(c.path) && last.contains(c.reason),
                  qPrintable(last));
     }
-    QCOMPARE(readBytes(dir.filePath(QStringLiteral("plain"))), QByteArray("not a folder"));
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("plain"))), QByteArray("not a folder"));
     QVERIFY(QFileInfo(dir.filePath(QStringLiteral("URL-Liste.INI"))).isDir());
 }
 
@@ -282,18 +270,14 @@ void TestUrlListFile::unreadableFileIsNeverOverwritten()
 
 void TestUrlListFile::batchModeEchoesFileTrouble()
 {
-    ScratchProgram program;
-    QVERIFY(QDir(program.dir()).mkdir(QStringLiteral("URL-Liste.INI")));
-    QProcessEnvironment env = program.environment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(program.exe(), {QStringLiteral("/DOWNLOAD")});
-    QVERIFY(process.waitForFinished(30000));
-    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    ProgramFolder program;
+    QVERIFY(QDir(program.path()).mkdir(QStringLiteral("URL-Liste.INI")));
+    const ProgramFolder::Result result = program.run({QStringLiteral("/DOWNLOAD")}, 30000);
+    QVERIFY(result.finished);
+    const QString out = QString::fromUtf8(result.out);
     QVERIFY2(out.contains(QStringLiteral(": ### Liste ") + program.listFile() + QStringLiteral(" kann nicht gelesen werden")),
              qPrintable(out));
-    QCOMPARE(process.exitCode(), 2);
+    QCOMPARE(result.exitCode, 2);
 }
 
 QTEST_GUILESS_MAIN(TestUrlListFile)

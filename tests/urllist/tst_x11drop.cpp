@@ -1,7 +1,8 @@
 // One real drop across processes: under a private Xvfb, a drag source of our own
 // drags a link onto the running program's list, moved by xdotool.
 
-#include "ScratchProgram.h"
+#include "common/ProgramFolder.h"
+#include "common/XvfbServer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QTest>
 
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -53,34 +55,27 @@ private:
     QString findWindow(const QString &title);
 
     QProcessEnvironment m_env;
-    QProcess m_xvfb;
+    std::unique_ptr<XvfbServer> m_xvfb;
     QString m_xdotool;
 };
 
 void TestX11Drop::initTestCase()
 {
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     m_xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
-    if (xvfb.isEmpty() || m_xdotool.isEmpty())
+    if (!XvfbServer::available() || m_xdotool.isEmpty())
         QSKIP("Xvfb and xdotool are needed for a real X11 drop");
-    // -displayfd lets the server pick a free display number and tell us.
-    m_xvfb.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-nolisten"),
-                        QStringLiteral("tcp"), QStringLiteral("-screen"), QStringLiteral("0"),
-                        QStringLiteral("1280x1024x24")});
-    QVERIFY(m_xvfb.waitForStarted(5000));
-    QVERIFY(waitUntil([this] { return m_xvfb.canReadLine() || m_xvfb.state() == QProcess::NotRunning; }, 10000));
-    const QString display = QString::fromLatin1(m_xvfb.readLine()).trimmed();
-    QVERIFY2(!display.isEmpty(), m_xvfb.readAllStandardError().constData());
+    m_xvfb = std::make_unique<XvfbServer>();
+    QVERIFY2(!m_xvfb->display().isEmpty(), qPrintable(m_xvfb->error()));
 
     m_env = QProcessEnvironment::systemEnvironment();
-    m_env.insert(QStringLiteral("DISPLAY"), u':' + display);
+    m_env.insert(QStringLiteral("DISPLAY"), m_xvfb->display());
     m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
 }
 
 void TestX11Drop::cleanupTestCase()
 {
-    stop(m_xvfb);
+    m_xvfb.reset();
 }
 
 QString TestX11Drop::xdotool(const QStringList &args)
@@ -110,7 +105,7 @@ QString TestX11Drop::findWindow(const QString &title)
 
 void TestX11Drop::linkDraggedFromAnotherProgram()
 {
-    ScratchProgram program;
+    ProgramFolder program;
     QProcessEnvironment env = program.environment();
     for (const QString &key : {QStringLiteral("DISPLAY"), QStringLiteral("QT_QPA_PLATFORM")})
         env.insert(key, m_env.value(key));
@@ -164,8 +159,7 @@ void TestX11Drop::linkDraggedFromAnotherProgram()
     const QByteArray expected = "setup.zip -> " + link.toUtf8() + "\r\n";
     QByteArray list;
     waitUntil([&] {
-        QFile file(program.listFile());
-        list = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        list = program.readList();
         return list == expected;
     }, 10000);
     QByteArray sourceSaid = source.readAllStandardOutput();

@@ -1,6 +1,9 @@
 #pragma once
 
-// Log lines without their time stamps, for comparing what a run said.
+// Log lines without their time stamps, for comparing what the program said, from the
+// log itself or from a batch run's standard output.
+
+#include "log/ActivityLog.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -20,4 +23,9 @@ inline QStringList logMessages(const QStringList &lines)
 inline QStringList logMessages(const QByteArray &output)
 {
     return logMessages(QString::fromUtf8(output).split(u'\n'));
+}
+
+inline QStringList logMessages(const ActivityLog &log)
+{
+    return logMessages(log.lines());
 }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "shell/Desktop.h"
+
+// The real desktop: Qt's message box and beep, and xdg-open for the file manager.
+class SystemDesktop : public Desktop
+{
+public:
+    void showMessage(QWidget *parent, const QString &title, const QString &text) override;
+    void beep() override;
+    OpenResult openFolder(const QString &folder) override;
+
+    // Whether the program draws for nobody (a batch run from cron or ssh).
+    static bool screenless();
+};
