@@ -26,6 +26,7 @@ namespace {
 constexpr qsizetype MemoryLimit = 1024 * 1024;   // body bytes kept in memory before spooling
 constexpr qsizetype SpoolReadBlock = 256 * 1024; // one read from the spool file
 constexpr long MaxRedirects = 20;
+constexpr int ProgressInterval = 250;            // ms between two Progress signals
 constexpr char SpoolPrefix[] = ".quorvex-spool-";
 
 void initCurlOnce()
@@ -104,6 +105,7 @@ public:
     bool openSpool();
     void closeSpool();
     QByteArray readChunk(qsizetype size);
+    void reportProgress();
 
     Inet *q;
     CURLM *m_multi = nullptr;
@@ -149,6 +151,8 @@ public:
     QByteArray m_readBuffer;
     qsizetype m_readPos = 0;
     bool m_spoolEnd = false;
+    QElapsedTimer m_progressClock;
+    bool m_progressDone = false;
 
     std::deque<Report> m_pending;
     std::optional<Report> m_shown; // what ResponseCode/Info say while a state is emitted
@@ -520,6 +524,8 @@ void Inet::Private::stop()
     m_memoryPos = m_readPos = 0;
     m_spoolEnd = false;
     m_received = 0;
+    m_progressClock.invalidate();
+    m_progressDone = false;
     m_phase = Phase::Idle;
     m_ownFailure.reset();
     m_httpStatus = 0;
@@ -644,7 +650,24 @@ void Inet::Private::afterCurl()
         if (message->msg == CURLMSG_DONE && message->easy_handle == m_easy)
             finish(message->data.result);
     }
-    flush();
+    QPointer<Inet> guard(q);
+    reportProgress();
+    if (guard)
+        flush();
+}
+
+void Inet::Private::reportProgress()
+{
+    // Here, outside libcurl's callbacks, a slot may cancel or restart the request.
+    const bool done = m_phase == Phase::Done;
+    if (m_progressDone || (m_received == 0 && !done))
+        return;
+    if (!done && (m_phase != Phase::Running || (m_progressClock.isValid() && m_progressClock.elapsed() < ProgressInterval)))
+        return;
+    m_progressClock.start();
+    m_progressDone = done;
+    const qint64 total = m_chunked || m_status < 200 || m_status >= 300 ? -1 : m_contentLength;
+    Q_EMIT q->Progress(m_received, total);
 }
 
 void Inet::Private::finish(CURLcode result)

@@ -90,6 +90,9 @@ public:
 
 Q_SIGNALS:
     void StateChanged(qint16 State);
+    // Body bytes so far and the announced size (-1 when unknown); a few times a
+    // second while the body arrives, and once when it is complete.
+    void Progress(qint64 received, qint64 total);
 
 private:
     class Private;
