@@ -4,6 +4,7 @@
 #include "download/PartFile.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
+#include "log/TransferProgress.h"
 #include "urllist/UrlEntry.h"
 #include "urllist/UrlList.h"
 
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace {
@@ -39,6 +41,15 @@ bool nameTaken(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 || errno != ENOENT;
 }
 } // namespace
+
+QString DownloadRun::PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds)
+{
+    const double seconds = double(std::max<qint64>(milliseconds, 1)) / 1000.0;
+    return QStringLiteral("Empfangen: %1 Stücke, %2 Byte in %3 s (%4)")
+        .arg(pieces)
+        .arg(bytes)
+        .arg(QString::number(seconds, 'f', 2).replace(u'.', u','), TransferProgress::rateText(double(bytes) / seconds));
+}
 
 DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferStates *states)
     : m_log(log)
@@ -102,6 +113,8 @@ void DownloadRun::DownloadAll()
             ++m_failed;
     }
     m_running = false;
+    if (m_progress)
+        m_progress->end();
 
     if (m_aborted) {
         m_log->WriteLog(QStringLiteral("Download abgebrochen: das Programm wird beendet"));
@@ -136,6 +149,10 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     m_inet->setRequestTimeout(45);
     if (m_requestTimeoutMs > 0)
         m_inet->setRequestTimeoutMs(m_requestTimeoutMs);
+    if (m_progress)
+        m_progress->begin(k, fileName);
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
     m_log->WriteLog(QStringLiteral("Kommando: Execute ") + url);
     m_inet->Execute(url);
     m_states->WaitFor(12);
@@ -155,9 +172,14 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         // loop; a big body would freeze the window while its pieces are written.
         QElapsedTimer sinceEvents;
         sinceEvents.start();
+        qint64 bytes = 0;
         for (int i = 0;;) {
             if (i != 0) {
-                m_states->WaitFor(8);
+                {
+                    // Once state 8 is in, each wait ends at once and says nothing new.
+                    const ActivityLog::WindowOnly quiet(m_log, m_states->LastState == 8);
+                    m_states->WaitFor(8);
+                }
                 if (sinceEvents.elapsed() >= 25) {
                     QCoreApplication::processEvents();
                     sinceEvents.start();
@@ -166,8 +188,11 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
                     throw RunAborted();
             }
             const QByteArray piece = m_inet->GetChunk(2048);
-            m_log->WriteLog(QStringLiteral("Kommando: GetChunk ") + QString::number(i) + QStringLiteral(" OK (")
-                            + QString::number(piece.size()) + QStringLiteral(" Byte)"));
+            {
+                const ActivityLog::WindowOnly quiet(m_log);
+                m_log->WriteLog(QStringLiteral("Kommando: GetChunk ") + QString::number(i) + QStringLiteral(" OK (")
+                                + QString::number(piece.size()) + QStringLiteral(" Byte)"));
+            }
             if (i == 0 && isNotFoundPage(piece)) {
                 m_log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
                 notFound = true;
@@ -175,8 +200,11 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
             }
             ++i;
             file.write(piece);
-            if (piece.isEmpty())
+            bytes += piece.size();
+            if (piece.isEmpty()) {
+                m_log->EchoOnly(PiecesSummary(i, bytes, sinceRequest.elapsed()));
                 break;
+            }
         }
         if (!notFound)
             file.flush();

@@ -6,6 +6,7 @@
 
 class ActivityLog;
 class Inet;
+class TransferProgress;
 class TransferStates;
 class UrlList;
 
@@ -28,6 +29,8 @@ public:
     void setDownloadDir(const QString &dir) { m_downloadDir = dir; }
     void setBatchMode(bool batch) { m_batchMode = batch; }
     void setHost(Host host) { m_host = std::move(host); }
+    // Told of each entry as it starts and of the end of the run; may be null.
+    void setProgress(TransferProgress *progress) { m_progress = progress; }
     // Overrides the 45-second request time-out; for tests of stalled servers.
     void setRequestTimeoutMs(int milliseconds) { m_requestTimeoutMs = milliseconds; }
 
@@ -42,6 +45,8 @@ public:
     // The first free name among name, (1)name, (2)name, ... in dir. Anything of that
     // name counts as taken: file, folder, socket, link (dangling or not).
     static QString ChooseLocalPath(const QString &dir, const QString &fileName, int *counter = nullptr);
+    // The line standard output gets in place of a body's per-piece lines.
+    static QString PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds);
     // Removes the hidden files a killed run left behind in dir.
     static void RemoveLeftovers(const QString &dir);
 
@@ -56,6 +61,7 @@ private:
     QString m_downloadDir;
     bool m_batchMode = false;
     Host m_host;
+    TransferProgress *m_progress = nullptr;
     int m_requestTimeoutMs = 0;
     bool m_running = false;
     bool m_aborted = false;

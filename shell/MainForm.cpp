@@ -1,5 +1,7 @@
 #include "shell/MainForm.h"
 
+#include "log/TransferProgress.h"
+
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QGuiApplication>
@@ -138,6 +140,19 @@ MainForm::MainForm(QWidget *parent)
 void MainForm::setClientHeight(int height)
 {
     setFixedSize(width(), height);
+}
+
+void MainForm::followProgress(TransferProgress *progress)
+{
+    connect(progress, &TransferProgress::entryStarted, this, [this](int row) {
+        if (QAbstractItemModel *model = Liste->model())
+            Liste->setCurrentIndex(model->index(row, 0));
+    });
+    connect(progress, &TransferProgress::changed, this, [this, progress] { setWindowTitle(progress->titleText()); });
+    connect(progress, &TransferProgress::finished, this, [this, progress] {
+        setWindowTitle(progress->titleText());
+        Liste->clearSelection();
+    });
 }
 
 void MainForm::showEvent(QShowEvent *event)

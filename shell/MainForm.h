@@ -7,6 +7,8 @@
 
 #include <array>
 
+class TransferProgress;
+
 #include <QMimeData>
 
 // A push button whose caption wraps onto two lines, the way the narrow command
@@ -60,6 +62,10 @@ public:
 
     // Sets the height of the client area, keeping the width; the window stays fixed-size.
     void setClientHeight(int height);
+
+    // Shows a run's progress: the entry being fetched is the selected line of Liste,
+    // and the title tells how far it is.
+    void followProgress(TransferProgress *progress);
 
 Q_SIGNALS:
     void Btn_Click(int Index);

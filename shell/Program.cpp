@@ -5,6 +5,8 @@
 #include "download/PartFile.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
+#include "log/TerminalProgress.h"
+#include "log/TransferProgress.h"
 #include "shell/MainForm.h"
 #include "urllist/UrlList.h"
 
@@ -27,11 +29,15 @@ Program::Program(const QString &programDir, QObject *parent)
     , m_inet(new Inet(this))
     , m_states(new TransferStates(m_log, m_inet, this))
     , m_run(std::make_unique<DownloadRun>(m_log, m_list, m_inet, m_states))
+    , m_progress(new TransferProgress(this))
 {
+    m_run->setProgress(m_progress);
+    connect(m_inet, &Inet::Progress, m_progress, &TransferProgress::update);
 }
 
 Program::~Program()
 {
+    delete m_terminal; // leaves the log's echo before the log goes
     m_log->flushEcho();
     if (m_lock && m_lock->isLocked())
         m_list->RemoveSaveLeftovers();
@@ -149,6 +155,9 @@ int Program::Main(const QString &arguments)
         m_form->Log->setCurrentIndex(index);
         m_form->Log->scrollTo(index);
     });
+    m_form->followProgress(m_progress);
+    if (batch)
+        m_terminal = new TerminalProgress(m_progress, STDERR_FILENO, m_log, this);
     connect(m_form.get(), &MainForm::Btn_Click, this, &Program::Btn_Click);
     connect(m_form.get(), &MainForm::Liste_OLEDragDrop, this, &Program::Liste_OLEDragDrop);
     connect(m_form.get(), &MainForm::closeRequested, this, &Program::onCloseRequested);

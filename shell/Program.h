@@ -12,6 +12,8 @@ class DownloadRun;
 class Inet;
 class MainForm;
 class QMimeData;
+class TerminalProgress;
+class TransferProgress;
 class TransferStates;
 class UrlList;
 
@@ -54,6 +56,7 @@ public:
     Inet *inet() const { return m_inet; }
     TransferStates *states() const { return m_states; }
     DownloadRun *run() const { return m_run.get(); }
+    TransferProgress *progress() const { return m_progress; }
     MainForm *form() const { return m_form.get(); }
     bool downloadDirUsable() const { return m_downloadDirUsable; }
 
@@ -71,4 +74,6 @@ private:
     std::unique_ptr<MainForm> m_form;
     bool m_downloadDirUsable = true;
     std::unique_ptr<QLockFile> m_lock;
+    TransferProgress *m_progress;
+    TerminalProgress *m_terminal = nullptr;
 };
