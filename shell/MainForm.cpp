@@ -84,7 +84,7 @@ MainForm::MainForm(QWidget *parent)
               Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
-    setWindowTitle(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quorvex"));
     setWindowIcon(QuorvexIcon());
 
     // Created in the order of the original layout; positions in twips.
