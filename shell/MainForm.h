@@ -81,3 +81,5 @@ private:
 };
 
 QIcon QuorvexIcon();
+// The program's icon drawn at size × size pixels.
+QPixmap QuorvexIconPixmap(int size);
