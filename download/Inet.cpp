@@ -152,6 +152,8 @@ public:
     qsizetype m_readPos = 0;
     bool m_spoolEnd = false;
     QElapsedTimer m_progressClock;
+    QTimer m_progressLate; // a report held back by the interval is not lost in a stall
+    qint64 m_progressShown = -1;
     bool m_progressDone = false;
 
     std::deque<Report> m_pending;
@@ -172,6 +174,8 @@ Inet::Private::Private(Inet *owner)
     QObject::connect(&m_curlTimer, &QTimer::timeout, q, [this] { timerFired(); });
     m_watchdog.setSingleShot(true);
     QObject::connect(&m_watchdog, &QTimer::timeout, q, [this] { watchdogFired(); });
+    m_progressLate.setSingleShot(true);
+    QObject::connect(&m_progressLate, &QTimer::timeout, q, [this] { reportProgress(); });
 }
 
 Inet::Private::~Private()
@@ -525,6 +529,8 @@ void Inet::Private::stop()
     m_spoolEnd = false;
     m_received = 0;
     m_progressClock.invalidate();
+    m_progressLate.stop();
+    m_progressShown = -1;
     m_progressDone = false;
     m_phase = Phase::Idle;
     m_ownFailure.reset();
@@ -662,9 +668,17 @@ void Inet::Private::reportProgress()
     const bool done = m_phase == Phase::Done;
     if (m_progressDone || (m_received == 0 && !done))
         return;
-    if (!done && (m_phase != Phase::Running || (m_progressClock.isValid() && m_progressClock.elapsed() < ProgressInterval)))
+    if (!done && (m_phase != Phase::Running || m_received == m_progressShown))
         return;
+    const qint64 since = m_progressClock.isValid() ? m_progressClock.elapsed() : ProgressInterval;
+    if (!done && since < ProgressInterval) {
+        if (!m_progressLate.isActive())
+            m_progressLate.start(int(ProgressInterval - since));
+        return;
+    }
+    m_progressLate.stop();
     m_progressClock.start();
+    m_progressShown = m_received;
     m_progressDone = done;
     const qint64 total = m_chunked || m_status < 200 || m_status >= 300 ? -1 : m_contentLength;
     Q_EMIT q->Progress(m_received, total);

@@ -230,7 +230,10 @@ private Q_SLOTS:
         };
         TestServer server(QJsonObject{
             {QStringLiteral("/slow"),
-             QJsonArray{QJsonObject{{QStringLiteral("send"), head}}, part(37000),
+             // The second part comes too soon to be shown at once, and must be shown
+             // all the same before the stall ends.
+             QJsonArray{QJsonObject{{QStringLiteral("send"), head}}, part(1000),
+                        QJsonObject{{QStringLiteral("sleep"), 0.05}}, part(36000),
                         QJsonObject{{QStringLiteral("sleep"), 1.5}}, part(63000)}},
             {QStringLiteral("/done"), respond(200, "fertig")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
