@@ -45,8 +45,9 @@ bool nameTaken(const QString &path)
 QString DownloadRun::PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds)
 {
     const double seconds = double(std::max<qint64>(milliseconds, 1)) / 1000.0;
-    return QStringLiteral("Empfangen: %1 Stücke, %2 Byte in %3 s (%4)")
+    return QStringLiteral("Empfangen: %1 %2, %3 Byte in %4 s (%5)")
         .arg(pieces)
+        .arg(pieces == 1 ? QStringLiteral("Stück") : QStringLiteral("Stücke"))
         .arg(bytes)
         .arg(QString::number(seconds, 'f', 2).replace(u'.', u','), TransferProgress::rateText(double(bytes) / seconds));
 }
