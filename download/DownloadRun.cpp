@@ -7,6 +7,7 @@
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
 #include "log/SafeText.h"
+#include "log/TransferProgress.h"
 #include "urllist/UrlEntry.h"
 #include "urllist/UrlList.h"
 
@@ -14,6 +15,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+
+#include <algorithm>
 
 namespace {
 // The size of the pieces the body is read in.
@@ -43,6 +46,16 @@ void logFailure(ActivityLog *log, const QString &description, qint64 code)
     log->WriteLog(QStringLiteral("### Download-Fehler: ") + description + QStringLiteral(" (Code ") + QString::number(code) + u')');
 }
 } // namespace
+
+QString DownloadRun::PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds)
+{
+    const double seconds = double(std::max<qint64>(milliseconds, 1)) / 1000.0;
+    return QStringLiteral("Empfangen: %1 %2, %3 Byte in %4 s (%5)")
+        .arg(pieces)
+        .arg(pieces == 1 ? QStringLiteral("Stück") : QStringLiteral("Stücke"))
+        .arg(bytes)
+        .arg(QString::number(seconds, 'f', 2).replace(u'.', u','), TransferProgress::rateText(double(bytes) / seconds));
+}
 
 DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferStates *states)
     : m_log(log)
@@ -93,6 +106,8 @@ void DownloadRun::DownloadAll()
             ++m_failed;
     }
     m_running = false;
+    if (m_progress)
+        m_progress->end();
 
     if (m_aborted) {
         m_log->WriteLog(QStringLiteral("Download abgebrochen: das Programm wird beendet"));
@@ -134,6 +149,10 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     m_inet->setRequestTimeout(Inet::DefaultRequestTimeoutS);
     if (m_requestTimeoutMs > 0)
         m_inet->setRequestTimeoutMs(m_requestTimeoutMs);
+    if (m_progress)
+        m_progress->begin(k, fileName);
+    QElapsedTimer sinceRequest;
+    sinceRequest.start();
     m_log->WriteLog(QStringLiteral("Kommando: Execute ") + SafeUrl(url));
     m_inet->Execute(url);
     m_states->WaitFor(ResponseCompleted);
@@ -142,7 +161,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         return Outcome::Aborted;
     }
 
-    Outcome outcome = readBody(path);
+    Outcome outcome = readBody(path, sinceRequest);
     m_log->WriteLog(QStringLiteral("Kommando: Datei schließen"));
     if (outcome == Outcome::Arrived) {
         try {
@@ -169,7 +188,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
 
 // The guarded part: the pieces of the finished body, read back from the part file it
 // was written into as it arrived.
-DownloadRun::Outcome DownloadRun::readBody(const QString &path)
+DownloadRun::Outcome DownloadRun::readBody(const QString &path, const QElapsedTimer &sinceRequest)
 {
     try {
         m_log->WriteLog(QStringLiteral("Kommando: Datei ") + path + QStringLiteral(" öffnen"));
@@ -177,9 +196,15 @@ DownloadRun::Outcome DownloadRun::readBody(const QString &path)
         // loop; a big body would freeze the window while its pieces are handed out.
         QElapsedTimer sinceEvents;
         sinceEvents.start();
+        qint64 bytes = 0;
         for (int i = 0;;) {
             if (i != 0) {
-                m_states->WaitFor(ResponseReceived);
+                {
+                    // Once the body's first piece is handed out, each wait ends at once
+                    // and says nothing new.
+                    const ActivityLog::WindowOnly quiet(m_log, m_states->LastState == ResponseReceived);
+                    m_states->WaitFor(ResponseReceived);
+                }
                 if (sinceEvents.elapsed() >= CatchUpMs) {
                     QCoreApplication::processEvents();
                     sinceEvents.start();
@@ -188,15 +213,21 @@ DownloadRun::Outcome DownloadRun::readBody(const QString &path)
                     return Outcome::Aborted;
             }
             const QByteArray piece = m_inet->GetChunk(ChunkSize);
-            m_log->WriteLog(QStringLiteral("Kommando: GetChunk ") + QString::number(i) + QStringLiteral(" OK (")
-                            + QString::number(piece.size()) + QStringLiteral(" Byte)"));
+            {
+                const ActivityLog::WindowOnly quiet(m_log);
+                m_log->WriteLog(QStringLiteral("Kommando: GetChunk ") + QString::number(i) + QStringLiteral(" OK (")
+                                + QString::number(piece.size()) + QStringLiteral(" Byte)"));
+            }
             if (i == 0 && isNotFoundPage(piece)) {
                 m_log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
                 return Outcome::NotFound;
             }
             ++i;
-            if (piece.isEmpty())
+            bytes += piece.size();
+            if (piece.isEmpty()) {
+                m_log->EchoOnly(PiecesSummary(i, bytes, sinceRequest.elapsed()));
                 return Outcome::Arrived;
+            }
         }
     } catch (const TransferError &e) {
         if (e.httpStatus() == 404) {

@@ -6,6 +6,8 @@
 
 class ActivityLog;
 class Inet;
+class QElapsedTimer;
+class TransferProgress;
 class TransferStates;
 class UrlList;
 
@@ -28,7 +30,9 @@ public:
     void setDownloadDir(const QString &dir) { m_downloadDir = dir; }
     void setBatchMode(bool batch) { m_batchMode = batch; }
     void setHost(Host host) { m_host = std::move(host); }
-    // Overrides the request time-out; for tests of stalled servers.
+    // Told of each entry as it starts and of the end of the run; may be null.
+    void setProgress(TransferProgress *progress) { m_progress = progress; }
+    // Overrides the 45-second request time-out; for tests of stalled servers.
     void setRequestTimeoutMs(int milliseconds) { m_requestTimeoutMs = milliseconds; }
 
     void DownloadAll();
@@ -39,13 +43,15 @@ public:
     int failed() const { return m_failed; }
     bool aborted() const { return m_aborted; }
 
+    // The line standard output gets in place of a body's per-piece lines.
+    static QString PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds);
     // Removes the hidden files a killed run left behind in dir.
     static void RemoveLeftovers(const QString &dir);
 
 private:
     enum class Outcome { Arrived, NotFound, Failed, Aborted };
     Outcome downloadEntry(int k);
-    Outcome readBody(const QString &path);
+    Outcome readBody(const QString &path, const QElapsedTimer &sinceRequest);
 
     ActivityLog *m_log;
     UrlList *m_list;
@@ -54,6 +60,7 @@ private:
     QString m_downloadDir;
     bool m_batchMode = false;
     Host m_host;
+    TransferProgress *m_progress = nullptr;
     int m_requestTimeoutMs = 0;
     bool m_running = false;
     bool m_aborted = false;

@@ -7,6 +7,7 @@
 #include <QTime>
 
 #include <chrono>
+#include <csignal>
 
 ActivityLog::ActivityLog(QObject *parent)
     : QAbstractListModel(parent)
@@ -14,6 +15,20 @@ ActivityLog::ActivityLog(QObject *parent)
 {
     m_catchUpTimer.setSingleShot(true);
     connect(&m_catchUpTimer, &QTimer::timeout, this, &ActivityLog::catchUp);
+}
+
+ActivityLog::WindowOnly::WindowOnly(ActivityLog *log, bool active)
+    : m_log(log)
+    , m_active(active)
+{
+    if (m_active)
+        ++m_log->m_echoHeld;
+}
+
+ActivityLog::WindowOnly::~WindowOnly()
+{
+    if (m_active)
+        --m_log->m_echoHeld;
 }
 
 ActivityLog::~ActivityLog()
@@ -52,29 +67,78 @@ const QString &ActivityLog::timeStamp()
     return m_stamp;
 }
 
-void ActivityLog::WriteLog(const QString &message)
+QString ActivityLog::stamped(const QString &message)
 {
-    while (m_lines.size() >= MaxLines)
-        m_lines.removeFirst();
     QString text;
     const QString &stamp = timeStamp();
     text.reserve(stamp.size() + 2 + message.size());
     text += stamp;
     text += u": ";
     text += message;
-    if (m_echo) {
-        const QByteArray bytes = text.toUtf8();
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_echo);
-        std::fputc('\n', m_echo);
+    return text;
+}
+
+void ActivityLog::WriteLog(const QString &message)
+{
+    while (count() >= MaxLines) {
+        if (m_dropped < m_lines.size())
+            ++m_dropped;
+        else
+            m_pending.removeFirst();
     }
-    m_lines.append(std::move(text));
+    QString text = stamped(message);
+    if (m_echo && m_echoHeld == 0)
+        writeEcho(text);
+    m_pending.append(std::move(text));
     scheduleCatchUp();
+}
+
+void ActivityLog::EchoOnly(const QString &message)
+{
+    if (m_echo)
+        writeEcho(stamped(message));
+}
+
+void ActivityLog::writeEcho(const QString &text)
+{
+    if (m_beforeEcho)
+        m_beforeEcho();
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_echo);
+    std::fputc('\n', m_echo);
+    if (std::ferror(m_echo))
+        stopEcho();
+}
+
+void ActivityLog::stopEcho()
+{
+    // Nobody reads any more (a pager quit, a closed pipe, a full disk): the run
+    // matters more than its transcript.
+    std::fprintf(stderr, "Quorvex: Standardausgabe nicht beschreibbar, die Log-Zeilen enden hier\n");
+    m_echo = nullptr;
+}
+
+QString ActivityLog::line(int row) const
+{
+    if (row < 0 || row >= count())
+        return {};
+    const qsizetype known = m_lines.size() - m_dropped;
+    return row < known ? m_lines.at(m_dropped + row) : m_pending.at(row - known);
+}
+
+QStringList ActivityLog::lines() const
+{
+    QStringList result = m_lines.mid(m_dropped);
+    result += m_pending;
+    return result;
 }
 
 void ActivityLog::Clear()
 {
     beginResetModel();
     m_lines.clear();
+    m_pending.clear();
+    m_dropped = 0;
     endResetModel();
     Q_EMIT caughtUp(-1);
 }
@@ -82,12 +146,19 @@ void ActivityLog::Clear()
 void ActivityLog::setEcho(std::FILE *stream)
 {
     m_echo = stream;
+    if (!stream)
+        return;
+    // A reader that goes away early (`| head`) must not end the run: writes to a
+    // closed pipe then fail with EPIPE instead of killing the process.
+    struct sigaction current = {};
+    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        std::signal(SIGPIPE, SIG_IGN);
 }
 
 void ActivityLog::flushEcho()
 {
-    if (m_echo)
-        std::fflush(m_echo);
+    if (m_echo && std::fflush(m_echo) != 0)
+        stopEcho();
 }
 
 void ActivityLog::scheduleCatchUp()
@@ -108,10 +179,19 @@ void ActivityLog::catchUp()
 {
     m_catchUpPending = false;
     m_lastCatchUp.start();
-    // One reset per pass is cheaper than row signals per line, and the view only
-    // lays out what it shows.
-    beginResetModel();
-    endResetModel();
+    if (m_dropped > 0) {
+        beginRemoveRows(QModelIndex(), 0, int(m_dropped) - 1);
+        m_lines.remove(0, m_dropped);
+        m_dropped = 0;
+        endRemoveRows();
+    }
+    if (!m_pending.isEmpty()) {
+        const int first = int(m_lines.size());
+        beginInsertRows(QModelIndex(), first, first + int(m_pending.size()) - 1);
+        m_lines.append(std::move(m_pending));
+        m_pending.clear();
+        endInsertRows();
+    }
     flushEcho();
     Q_EMIT caughtUp(selectedRow());
 }

@@ -1,5 +1,7 @@
 #include "shell/MainForm.h"
 
+#include "log/TransferProgress.h"
+
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QGuiApplication>
@@ -52,28 +54,32 @@ void DropListView::dropEvent(QDropEvent *event)
     Q_EMIT dropped(event->mimeData());
 }
 
+QPixmap QuorvexIconPixmap(int size)
+{
+    // A blue folder with a green arrow pointing into it.
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size / 32.0;
+    p.setPen(QPen(QColor(0, 0, 128), 1.5 * s));
+    p.setBrush(QColor(0, 128, 255));
+    p.drawRoundedRect(QRectF(2 * s, 14 * s, 28 * s, 16 * s), 2 * s, 2 * s);
+    p.setBrush(QColor(0, 160, 0));
+    p.setPen(QPen(QColor(0, 80, 0), 1.2 * s));
+    const QPolygonF arrow({QPointF(12 * s, 2 * s), QPointF(20 * s, 2 * s), QPointF(20 * s, 12 * s),
+                           QPointF(26 * s, 12 * s), QPointF(16 * s, 24 * s), QPointF(6 * s, 12 * s),
+                           QPointF(12 * s, 12 * s)});
+    p.drawPolygon(arrow);
+    p.end();
+    return pixmap;
+}
+
 QIcon QuorvexIcon()
 {
-    // A blue folder with a green arrow pointing into it, drawn for both sizes.
     QIcon icon;
-    for (const int size : {16, 32}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        const qreal s = size / 32.0;
-        p.setPen(QPen(QColor(0, 0, 128), 1.5 * s));
-        p.setBrush(QColor(0, 128, 255));
-        p.drawRoundedRect(QRectF(2 * s, 14 * s, 28 * s, 16 * s), 2 * s, 2 * s);
-        p.setBrush(QColor(0, 160, 0));
-        p.setPen(QPen(QColor(0, 80, 0), 1.2 * s));
-        const QPolygonF arrow({QPointF(12 * s, 2 * s), QPointF(20 * s, 2 * s), QPointF(20 * s, 12 * s),
-                               QPointF(26 * s, 12 * s), QPointF(16 * s, 24 * s), QPointF(6 * s, 12 * s),
-                               QPointF(12 * s, 12 * s)});
-        p.drawPolygon(arrow);
-        p.end();
-        icon.addPixmap(pixmap);
-    }
+    for (const int size : {16, 32})
+        icon.addPixmap(QuorvexIconPixmap(size));
     return icon;
 }
 
@@ -171,6 +177,19 @@ void MainForm::setLogShown(bool shown)
 void MainForm::setDownloadEnabled(bool enabled)
 {
     Btn[1]->setEnabled(enabled);
+}
+
+void MainForm::followProgress(TransferProgress *progress)
+{
+    connect(progress, &TransferProgress::entryStarted, this, [this](int row) {
+        if (QAbstractItemModel *model = Liste->model())
+            Liste->setCurrentIndex(model->index(row, 0));
+    });
+    connect(progress, &TransferProgress::changed, this, [this, progress] { setWindowTitle(progress->titleText()); });
+    connect(progress, &TransferProgress::finished, this, [this, progress] {
+        setWindowTitle(progress->titleText());
+        Liste->clearSelection();
+    });
 }
 
 void MainForm::showEvent(QShowEvent *event)

@@ -9,6 +9,9 @@
 #include <array>
 
 class QAbstractItemModel;
+class TransferProgress;
+
+#include <QMimeData>
 
 // A push button whose caption wraps onto two lines, the way the narrow command
 // buttons need it ("&Log aus- blenden" breaks after its hyphen). text() stays the
@@ -71,6 +74,10 @@ public:
     // "&Jetzt laden" is out of reach while a run goes.
     void setDownloadEnabled(bool enabled);
 
+    // Shows a run's progress: the entry being fetched is the selected line of Liste,
+    // and the title tells how far it is.
+    void followProgress(TransferProgress *progress);
+
 Q_SIGNALS:
     void Btn_Click(int Index);
     void Liste_OLEDragDrop(const QMimeData *Data);
@@ -89,3 +96,5 @@ private:
 };
 
 QIcon QuorvexIcon();
+// The program's icon drawn at size × size pixels.
+QPixmap QuorvexIconPixmap(int size);

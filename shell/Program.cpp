@@ -6,6 +6,8 @@
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
 #include "log/SystemErrorText.h"
+#include "log/TerminalProgress.h"
+#include "log/TransferProgress.h"
 #include "shell/MainForm.h"
 #include "shell/SystemDesktop.h"
 #include "urllist/UrlList.h"
@@ -24,11 +26,15 @@ Program::Program(const QString &programDir, std::unique_ptr<Desktop> desktop, QO
     , m_inet(new Inet(this))
     , m_states(new TransferStates(m_log, m_inet, this))
     , m_run(std::make_unique<DownloadRun>(m_log, m_list, m_inet, m_states))
+    , m_progress(new TransferProgress(this))
 {
+    m_run->setProgress(m_progress);
+    connect(m_inet, &Inet::Progress, m_progress, &TransferProgress::update);
 }
 
 Program::~Program()
 {
+    delete m_terminal; // leaves the log's echo before the log goes
     m_log->flushEcho();
     if (m_lock && m_lock->isLocked())
         m_list->RemoveSaveLeftovers();
@@ -101,7 +107,7 @@ Program::Outcome Program::Main(const QString &arguments)
     // A batch run without a screen has nobody to draw for; laying out and repainting
     // the lists after every entry would cost more than a small download.
     const bool unseen = batch && SystemDesktop::screenless();
-    wireWindow(unseen);
+    wireWindow(batch, unseen);
 
     ToggleLog();
     m_form->show();
@@ -131,11 +137,14 @@ int Program::runBatch()
     return failed > 0 || m_run->aborted() ? 1 : 0;
 }
 
-void Program::wireWindow(bool unseen)
+void Program::wireWindow(bool batch, bool unseen)
 {
     if (!unseen)
         m_form->showModels(m_log, m_list);
     connect(m_log, &ActivityLog::caughtUp, m_form.get(), &MainForm::followLog);
+    m_form->followProgress(m_progress);
+    if (batch)
+        m_terminal = new TerminalProgress(m_progress, STDERR_FILENO, m_log, this);
     connect(m_form.get(), &MainForm::Btn_Click, this, &Program::Btn_Click);
     connect(m_form.get(), &MainForm::Liste_OLEDragDrop, this, &Program::Liste_OLEDragDrop);
     connect(m_form.get(), &MainForm::closeRequested, this, &Program::onCloseRequested);

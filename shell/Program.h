@@ -14,6 +14,8 @@ class DownloadRun;
 class Inet;
 class MainForm;
 class QMimeData;
+class TerminalProgress;
+class TransferProgress;
 class TransferStates;
 class UrlList;
 
@@ -67,6 +69,7 @@ public:
     Inet *inet() const { return m_inet; }
     TransferStates *states() const { return m_states; }
     DownloadRun *run() const { return m_run.get(); }
+    TransferProgress *progress() const { return m_progress; }
     MainForm *form() const { return m_form.get(); }
     bool downloadDirUsable() const { return m_downloadDirUsable; }
 
@@ -74,7 +77,7 @@ private:
     void WriteLog(const QString &message);
     void ensureDownloadDir();
     // Connects the window's events to the commands and lends it to the run.
-    void wireWindow(bool unseen);
+    void wireWindow(bool batch, bool unseen);
     // The whole list, unattended; returns the exit status.
     int runBatch();
     void openFileManager(const QString &dir);
@@ -90,4 +93,6 @@ private:
     std::unique_ptr<MainForm> m_form;
     bool m_downloadDirUsable = true;
     std::unique_ptr<QLockFile> m_lock;
+    TransferProgress *m_progress;
+    TerminalProgress *m_terminal = nullptr;
 };

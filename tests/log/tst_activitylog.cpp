@@ -1,9 +1,22 @@
 #include "log/ActivityLog.h"
 
+#include <QAbstractItemModelTester>
 #include <QListView>
+#include <QSignalSpy>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QTest>
+
+namespace {
+// The messages of the log's lines, without their time stamps.
+QStringList logTexts(const ActivityLog &log)
+{
+    QStringList texts;
+    for (const QString &line : log.lines())
+        texts << line.section(QStringLiteral(": "), 1);
+    return texts;
+}
+} // namespace
 
 class tst_ActivityLog : public QObject
 {
@@ -133,13 +146,71 @@ private Q_SLOTS:
             log.setEcho(stream);
             log.WriteLog(QStringLiteral("Kommando: Download starten"));
             log.WriteLog(QStringLiteral("Größe"));
+            {
+                const ActivityLog::WindowOnly quiet(&log);
+                log.WriteLog(QStringLiteral("Kommando: GetChunk 1 OK (2048 Byte)"));
+            }
+            log.EchoOnly(QStringLiteral("Empfangen: 2 Stücke"));
+            log.WriteLog(QStringLiteral("Kommando: Cancel"));
+            // The window keeps every line it was given, and only those.
+            QCOMPARE(logTexts(log), QStringList({"Kommando: Download starten", "Größe",
+                                                  "Kommando: GetChunk 1 OK (2048 Byte)", "Kommando: Cancel"}));
             log.flushEcho();
         }
         std::fclose(stream);
         const QList<QByteArray> lines = file.readAll().split('\n');
-        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.size(), 5);
         QVERIFY(lines.at(0).endsWith(": Kommando: Download starten"));
         QVERIFY(lines.at(1).endsWith(QStringLiteral(": Größe").toUtf8()));
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d: Empfangen: 2 Stücke$"))
+                    .match(QString::fromUtf8(lines.at(2)))
+                    .hasMatch());
+        QVERIFY(lines.at(3).endsWith(": Kommando: Cancel"));
+    }
+
+    void keepsTheModelContract()
+    {
+        // Views are told of every row that comes and goes; between catch-ups they read
+        // the rows they know, unchanged, and never a row that is gone.
+        ActivityLog log;
+        QAbstractItemModelTester tester(&log, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QListView view;
+        view.setModel(&log);
+        view.resize(300, 100);
+        view.show();
+        for (int i = 0; i < 10; ++i)
+            log.WriteLog(QStringLiteral("a%1").arg(i));
+        QCoreApplication::processEvents();
+        QCOMPARE(log.rowCount(), 10);
+
+        QSignalSpy removed(&log, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy inserted(&log, &QAbstractItemModel::rowsInserted);
+        for (int i = 0; i < 2500; ++i)
+            log.WriteLog(QStringLiteral("b%1").arg(i));
+        QCOMPARE(log.count(), ActivityLog::MaxLines);
+        QVERIFY(log.line(0).endsWith(QStringLiteral(": b1500")));
+        QCOMPARE(log.rowCount(), 10);
+        QVERIFY(log.index(9).data().toString().endsWith(QStringLiteral(": a9")));
+        view.viewport()->repaint();
+        QTRY_COMPARE(log.rowCount(), ActivityLog::MaxLines);
+        QCOMPARE(removed.size(), 1);
+        QCOMPARE(inserted.size(), 1);
+        QCOMPARE(removed.at(0).at(2).toInt(), 9);
+        QCOMPARE(inserted.at(0).at(1).toInt(), 0);
+        QCOMPARE(inserted.at(0).at(2).toInt(), ActivityLog::MaxLines - 1);
+        QCOMPARE(logTexts(log), [] {
+            QStringList expected;
+            for (int i = 1500; i < 2500; ++i)
+                expected << QStringLiteral("b%1").arg(i);
+            return expected;
+        }());
+
+        log.WriteLog(QStringLiteral("c"));
+        log.Clear();
+        QCOMPARE(log.rowCount(), 0);
+        log.WriteLog(QStringLiteral("d"));
+        QTRY_COMPARE(log.rowCount(), 1);
+        QVERIFY(log.index(0).data().toString().endsWith(QStringLiteral(": d")));
     }
 };
 

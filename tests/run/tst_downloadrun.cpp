@@ -20,6 +20,7 @@
 #include <QJsonArray>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
@@ -259,6 +260,60 @@ private Q_SLOTS:
         QCOMPARE(closer.count(), 0);
         QVERIFY(downloads(dir).isEmpty());
         QCOMPARE(QString::fromUtf8(readFile(listFile(dir))), list);
+    }
+
+    void titleAndSelectionFollowTheTransfer_data()
+    {
+        QTest::addColumn<bool>("announced");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("size known") << true << QStringLiteral("^Quorvex – 37 % slow\\.bin$");
+        QTest::newRow("size unknown") << false << QStringLiteral("^Quorvex – 37,0 kB \\(.+/s\\) slow\\.bin$");
+    }
+
+    void titleAndSelectionFollowTheTransfer()
+    {
+        QFETCH(bool, announced);
+        QFETCH(QString, title);
+        const QString head = announced ? QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")
+                                       : QStringLiteral("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+        const auto part = [](int count) {
+            return QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("x")}, {QStringLiteral("count"), count}};
+        };
+        TestServer server(QJsonObject{
+            {QStringLiteral("/slow"),
+             // The second part comes too soon to be shown at once, and must be shown
+             // all the same before the stall ends.
+             QJsonArray{QJsonObject{{QStringLiteral("send"), head}}, part(1000),
+                        QJsonObject{{QStringLiteral("sleep"), 0.05}}, part(36000),
+                        QJsonObject{{QStringLiteral("sleep"), 1.5}}, part(63000)}},
+            {QStringLiteral("/done"), respond(200, "fertig")}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        QTemporaryDir dir;
+        writeFile(listFile(dir), (QStringLiteral("a -> %1\r\nslow.bin -> %2\r\n").arg(server.url("/done"), server.url("/slow"))).toUtf8());
+        Program program(dir.path());
+        program.Main(QString());
+        MessageBoxCloser closer;
+        QCOMPARE(program.form()->windowTitle(), QStringLiteral("Quorvex"));
+        int matched = 0;
+        QStringList titles;
+        QTimer probe;
+        probe.setInterval(50);
+        connect(&probe, &QTimer::timeout, &probe, [&] {
+            const QString now = program.form()->windowTitle();
+            if (titles.isEmpty() || titles.last() != now)
+                titles << now;
+            // The entry being fetched is the selected line.
+            if (QRegularExpression(title).match(now).hasMatch() && program.form()->Liste->currentIndex().row() == 1
+                && program.form()->Liste->selectionModel()->isRowSelected(1))
+                ++matched;
+        });
+        probe.start();
+        program.Btn_Click(1);
+        probe.stop();
+        QVERIFY2(matched > 0, qPrintable(titles.join(u'|')));
+        QCOMPARE(closer.count(), 1);
+        QCOMPARE(program.urlList()->count(), 0);
+        QCOMPARE(program.form()->windowTitle(), QStringLiteral("Quorvex"));
     }
 
     void closingTheWindowEndsTheRun()
