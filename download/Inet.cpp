@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -51,6 +52,9 @@ public:
     std::deque<Report> m_pending;
     std::optional<Report> m_shown; // what ResponseCode/Info say while a state is emitted
     QElapsedTimer m_sinceProgress;
+    // Brings a report held back by the interval once it has passed: a server that stalls
+    // right after must not leave the display on an old figure.
+    QTimer m_progressLate;
     qint64 m_progressShown = -1;
 };
 
@@ -67,6 +71,8 @@ Inet::Private::Private(Inet *owner)
         reportProgress(false);
         flush();
     });
+    m_progressLate.setSingleShot(true);
+    QObject::connect(&m_progressLate, &QTimer::timeout, q, [this] { reportProgress(false); });
 }
 
 Inet::Private::~Private()
@@ -108,11 +114,14 @@ void Inet::Private::reportProgress(bool final)
     if (final) {
         m_complete = false;
     } else if (m_sinceProgress.isValid() && m_sinceProgress.elapsed() < ProgressIntervalMs) {
+        if (!m_progressLate.isActive())
+            m_progressLate.start(int(ProgressIntervalMs - m_sinceProgress.elapsed()));
         return;
     }
     if (!final && received == 0)
         return;
     m_progressShown = received;
+    m_progressLate.stop();
     m_sinceProgress.start();
     Q_EMIT q->Progress(received, m_transfer.announced());
 }
@@ -126,6 +135,7 @@ void Inet::Private::stop()
     m_chunkHanded = false;
     m_complete = false;
     m_progressShown = -1;
+    m_progressLate.stop();
     m_sinceProgress.invalidate();
 }
 
