@@ -4,6 +4,7 @@
 #include "ScratchProgram.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -66,7 +67,12 @@ private Q_SLOTS:
     void parse_data();
     void parse();
     void roundTrip();
-    void windows1252LoadsAndSavesAsUtf8();
+    void eachLineKeepsItsEncoding();
+    void otherWritersLinesAreKept_data();
+    void otherWritersLinesAreKept();
+    void removingTheLastEntryOnlyCutsTheFile();
+    void longRunSavesCostWhatChanged();
+    void readOnlyListIsLeftAlone();
     void missingFileIsEmptyList();
     void lineBreakInEntryIsWrittenUnchanged();
     void emptyListGivesEmptyFile();
@@ -139,18 +145,25 @@ void TestUrlListFile::roundTrip()
     QVERIFY(!loaded.fileTroubleSeen());
 }
 
-void TestUrlListFile::windows1252LoadsAndSavesAsUtf8()
+void TestUrlListFile::eachLineKeepsItsEncoding()
 {
+    // A list written by several programs: UTF-8 lines and one in windows-1252. Each is
+    // read on its own, and a save writes the untouched ones back byte for byte.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
-    writeBytes(path, "  M\xE4rz.pdf -> http://host/M\xE4rz.pdf  \r\n\r\n    \r\n");
+    const QByteArray utf8("Gr\xC3\xB6\xC3\x9F" "e.pdf -> http://host/Gr\xC3\xB6\xC3\x9F" "e.pdf");
+    const QByteArray cp1252("M\xE4rz.pdf -> http://host/M\xE4rz.pdf");
+    writeBytes(path, "  " + utf8 + "  \r\n\r\n" + cp1252 + "\nlast -> http://host/last\r\n");
     ActivityLog log;
     UrlList list(&log);
     list.setFile(path);
     QVERIFY(list.LoadUrlList());
-    QCOMPARE(list.lines(), QStringList{QStringLiteral("März.pdf -> http://host/März.pdf")});
-    QVERIFY(list.SaveUrlList());
-    QCOMPARE(readBytes(path), QByteArray("M\xC3\xA4rz.pdf -> http://host/M\xC3\xA4rz.pdf\r\n"));
+    QCOMPARE(list.lines(), (QStringList{QStringLiteral("Größe.pdf -> http://host/Größe.pdf"),
+                                        QStringLiteral("März.pdf -> http://host/März.pdf"),
+                                        QStringLiteral("last -> http://host/last")}));
+    list.removeAt(2);
+    list.AddUrl(QStringLiteral("http://host/Übung.zip"));
+    QCOMPARE(readBytes(path), utf8 + "\r\n" + cp1252 + "\r\n" + QByteArray("\xC3\x9C" "bung.zip -> http://host/\xC3\x9C" "bung.zip\r\n"));
 }
 
 void TestUrlListFile::missingFileIsEmptyList()
@@ -294,6 +307,148 @@ void TestUrlListFile::batchModeEchoesFileTrouble()
     QVERIFY2(out.contains(QStringLiteral(": ### Liste ") + program.listFile() + QStringLiteral(" kann nicht gelesen werden")),
              qPrintable(out));
     QCOMPARE(process.exitCode(), 2);
+}
+
+void TestUrlListFile::otherWritersLinesAreKept_data()
+{
+    // The list starts as a, b, c; another program then leaves the file as onDisk. With
+    // "save", the last entry c is taken off (as a run does when it arrived) and saved;
+    // with "watch", the list only follows the file.
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("runGoing");
+    QTest::addColumn<QByteArray>("onDisk");
+    QTest::addColumn<QStringList>("after");
+    const QByteArray abcd("a -> http://h/a\r\nb -> http://h/b\r\nc -> http://h/c\r\nd -> http://h/d\r\n");
+    const QByteArray ac("a -> http://h/a\r\nc -> http://h/c\r\n");
+    QTest::newRow("gained, no run") << "save" << false << abcd << QStringList{"a", "b", "d"};
+    QTest::newRow("gained during a run") << "save" << true << abcd << QStringList{"a", "b", "d"};
+    QTest::newRow("lost, no run") << "save" << false << ac << QStringList{"a"};
+    QTest::newRow("lost during a run") << "save" << true << ac << QStringList{"a", "b"};
+    QTest::newRow("rewritten by an editor")
+        << "save" << false << QByteArray("a -> http://h/a\n  b -> http://h/b \nc -> http://h/c\n\nd -> http://h/d\n")
+        << QStringList{"a", "b", "d"};
+    QTest::newRow("deleted") << "save" << false << QByteArray() << QStringList{"a", "b"};
+    QTest::newRow("window follows a gain") << "watch" << false << abcd << QStringList{"a", "b", "c", "d"};
+    QTest::newRow("window follows a loss") << "watch" << false << ac << QStringList{"a", "c"};
+}
+
+void TestUrlListFile::otherWritersLinesAreKept()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, runGoing);
+    QFETCH(QByteArray, onDisk);
+    QFETCH(QStringList, after);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    writeBytes(path, "a -> http://h/a\r\nb -> http://h/b\r\nc -> http://h/c\r\n");
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QVERIFY(list.LoadUrlList());
+    QStringList expected;
+    QByteArray expectedFile;
+    for (const QString &name : std::as_const(after)) {
+        expected << name + QStringLiteral(" -> http://h/") + name;
+        expectedFile += expected.constLast().toUtf8() + "\r\n";
+    }
+    if (how == u"watch") {
+        list.followFile();
+        writeBytes(path, onDisk);
+        QTRY_COMPARE_WITH_TIMEOUT(list.lines(), expected, 10000);
+        QCOMPARE(readBytes(path), onDisk);
+        return;
+    }
+    if (onDisk.isEmpty())
+        QVERIFY(QFile::remove(path));
+    else
+        writeBytes(path, onDisk);
+    list.setRunGoing(runGoing);
+    list.removeAt(2);
+    QVERIFY(list.SaveUrlList());
+    list.setRunGoing(false);
+    QCOMPARE(list.lines(), expected);
+    QCOMPARE(readBytes(path), expectedFile);
+}
+
+void TestUrlListFile::removingTheLastEntryOnlyCutsTheFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    writeBytes(path, "a -> http://h/a\r\nb -> http://h/b\r\nc -> http://h/c\r\n");
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QVERIFY(list.LoadUrlList());
+    struct stat before {}, now {};
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &before), 0);
+    list.removeAt(2);
+    QVERIFY(list.SaveUrlList());
+    QCOMPARE(readBytes(path), QByteArray("a -> http://h/a\r\nb -> http://h/b\r\n"));
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &now), 0);
+    QCOMPARE(now.st_ino, before.st_ino);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"URL-Liste.INI"});
+    // Anything else is written whole.
+    list.removeAt(0);
+    QVERIFY(list.SaveUrlList());
+    QCOMPARE(readBytes(path), QByteArray("b -> http://h/b\r\n"));
+}
+
+void TestUrlListFile::longRunSavesCostWhatChanged()
+{
+    // 100,000 entries, the last one failing and so staying at the end: every other
+    // arrival is taken out of the middle of the file. Saving the whole list each time
+    // would write hundreds of gigabytes.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    constexpr int Entries = 100000;
+    QByteArray bytes;
+    for (int i = 0; i < Entries; ++i)
+        bytes += "f" + QByteArray::number(i) + ".bin -> http://127.0.0.1:1/f" + QByteArray::number(i) + ".bin\r\n";
+    writeBytes(path, bytes);
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(list.LoadUrlList());
+    const qint64 loadMs = clock.elapsed();
+    QCOMPARE(list.count(), Entries);
+    clock.start();
+    list.setRunGoing(true);
+    for (int row = Entries - 2; row >= 0; --row) {
+        list.removeAt(row);
+        QVERIFY(list.SaveUrlList());
+    }
+    list.setRunGoing(false);
+    const qint64 runMs = clock.elapsed();
+    qInfo("loaded %d entries in %lld ms, saved %d removals in %lld ms", Entries, loadMs, Entries - 1, runMs);
+    QCOMPARE(readBytes(path), bytes.mid(bytes.lastIndexOf("f" + QByteArray::number(Entries - 1) + ".bin -> ")));
+    // Generous: the machine is shared, and sanitizers slow everything down.
+    QVERIFY2(loadMs < 5000, qPrintable(QString::number(loadMs)));
+    QVERIFY2(runMs < 60000, qPrintable(QString::number(runMs)));
+}
+
+void TestUrlListFile::readOnlyListIsLeftAlone()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    const QByteArray old("a -> http://h/a\r\nb -> http://h/b\r\n");
+    writeBytes(path, old);
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QVERIFY(list.LoadUrlList());
+    list.removeAt(1);
+    QVERIFY(!list.SaveUrlList());
+    list.removeAt(0);
+    QVERIFY(!list.SaveUrlList());
+    QCOMPARE(list.count(), 0);
+    QCOMPARE(readBytes(path), old);
+    QVERIFY(list.fileTroubleSeen());
+    const QStringList said = messages(log).filter(QStringLiteral("###"));
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said.first().contains(QStringLiteral("nicht gespeichert")), qPrintable(said.first()));
 }
 
 QTEST_GUILESS_MAIN(TestUrlListFile)
