@@ -5,11 +5,10 @@
 
 #include <memory>
 
-class QLockFile;
-
 class ActivityLog;
 class DownloadRun;
 class Inet;
+class InstanceLock;
 class MainForm;
 class QMimeData;
 class TransferStates;
@@ -61,6 +60,12 @@ private:
     void WriteLog(const QString &message);
     void ensureDownloadDir();
     void onCloseRequested();
+    // Ends the program as closing its window does: on SIGTERM, SIGINT or SIGHUP.
+    void onStopSignal(int signal);
+    // Reports once, before anything is fetched, that nothing can be saved.
+    bool checkDownloadDir();
+    void runList();
+    int refuseStart(const QString &message, bool batch);
 
     QString m_programDir;
     ActivityLog *m_log;
@@ -70,5 +75,6 @@ private:
     std::unique_ptr<DownloadRun> m_run;
     std::unique_ptr<MainForm> m_form;
     bool m_downloadDirUsable = true;
-    std::unique_ptr<QLockFile> m_lock;
+    bool m_stopRequested = false;
+    std::unique_ptr<InstanceLock> m_lock;
 };
