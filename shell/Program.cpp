@@ -61,8 +61,15 @@ void Program::ensureDownloadDir()
 {
     const QFileInfo info(DownloadDir);
     if (info.exists()) {
-        // A file of that name counts as present; the downloads then fail one by one.
+        // A file of that name counts as present, but nothing can be saved in it.
         m_downloadDirUsable = info.isDir();
+        if (!m_downloadDirUsable) {
+            const QString message = QStringLiteral("### Download-Ordner %1 ist kein Ordner: an seiner Stelle steht eine Datei")
+                                        .arg(DownloadDir);
+            std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+            WriteLog(message);
+            return;
+        }
         // A folder nothing can be created in (a read-only mount stops even root) is
         // unusable too: every download would fail alike, through the folder's fault,
         // not the links'.
