@@ -32,6 +32,12 @@ bool fdStamp(int fd, ListFileDisk::Stamp *stamp)
     return true;
 }
 
+ListFileDisk::Stamp stampAt(const QByteArray &path)
+{
+    struct stat st;
+    return ::stat(path.constData(), &st) == 0 ? stampOf(st) : ListFileDisk::Stamp();
+}
+
 // Closes fd and hands back error, whatever close does to errno.
 int closeAfter(int fd, int error)
 {
@@ -60,10 +66,7 @@ void ListFileDisk::removeSpare() const
 
 ListFileDisk::Stamp ListFileDisk::stamp() const
 {
-    struct stat st;
-    if (::stat(QFile::encodeName(m_path).constData(), &st) != 0)
-        return {};
-    return stampOf(st);
+    return stampAt(QFile::encodeName(m_path));
 }
 
 bool ListFileDisk::readOnly() const
@@ -182,6 +185,12 @@ int ListFileDisk::replace(const QByteArray &bytes, Stamp *stamp) const
         ::unlink(sparePath.constData());
         return error;
     }
+    // Lines another program added while this was written must not vanish with the
+    // file they were added to.
+    if (stampAt(targetPath) != *stamp) {
+        ::unlink(sparePath.constData());
+        return ChangedMeanwhile;
+    }
     if (::syscall(SYS_renameat2, AT_FDCWD, sparePath.constData(), AT_FDCWD, targetPath.constData(),
                   2u /*RENAME_EXCHANGE*/) != 0) {
         // No list yet, or a file system that cannot swap: rename over it.
@@ -200,6 +209,13 @@ int ListFileDisk::cutTo(off_t size, Stamp *stamp) const
     const int fd = ::open(QFile::encodeName(target()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return errno;
+    ListFileDisk::Stamp now;
+    if (!fdStamp(fd, &now))
+        return closeAfter(fd, errno);
+    if (now != *stamp) {
+        ::close(fd);
+        return ChangedMeanwhile;
+    }
     if (::ftruncate(fd, size) != 0 || !fdStamp(fd, stamp))
         return closeAfter(fd, errno);
     ::close(fd);

@@ -39,10 +39,16 @@ public:
 
     // Reads the whole file. On failure returns false with errno set.
     bool read(QByteArray *bytes, Stamp *stamp) const;
+    // What replace and cutTo return when the file is no longer in the state expected:
+    // someone else wrote it since it was last looked at.
+    static constexpr int ChangedMeanwhile = -1;
+
     // Replaces the file by one holding bytes, in one step: a kill, a crash or a full
     // disk leaves the old file or the new one, never part of one. Returns 0 or errno.
+    // *stamp is the state the file is expected in, and becomes the new one.
     int replace(const QByteArray &bytes, Stamp *stamp) const;
-    // Cuts the file to size bytes (lines off its end) in one system call. Returns 0 or errno.
+    // Cuts the file to size bytes (lines off its end) in one system call. Returns 0 or
+    // errno; *stamp as for replace.
     int cutTo(off_t size, Stamp *stamp) const;
 
 private:

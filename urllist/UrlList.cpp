@@ -189,7 +189,30 @@ bool UrlList::save(bool mayPutOff)
 bool UrlList::writeNow()
 {
     m_putOff.stop();
-    ListFileDisk::Stamp stamp;
+    int error = ListFileDisk::ChangedMeanwhile;
+    // Written meanwhile by someone else: take that in and try again.
+    for (int attempt = 0; attempt < 5 && error == ListFileDisk::ChangedMeanwhile; ++attempt) {
+        if (attempt > 0 && !catchUpWithFile())
+            return false;
+        if (!m_dirty)
+            return true;
+        error = writeOnce();
+    }
+    if (error != 0) {
+        m_fileTrouble = true;
+        const QString reason = error > 0 ? errorText(error) : QStringLiteral("sie wird ständig von außen geändert");
+        reportTrouble(QStringLiteral("### Liste %1 kann nicht gespeichert werden: %2").arg(m_file, reason));
+        return false;
+    }
+    m_dirty = false;
+    m_tailOnly = true;
+    m_lastTrouble.clear();
+    return true;
+}
+
+int UrlList::writeOnce()
+{
+    ListFileDisk::Stamp stamp = m_stamp;
     int error = 0;
     if (m_tailOnly && m_bytes.size() <= m_synced.size()) {
         off_t size = m_stamp.size;
@@ -208,16 +231,9 @@ bool UrlList::writeNow()
             m_sinceRewrite.start();
         }
     }
-    if (error != 0) {
-        m_fileTrouble = true;
-        reportTrouble(QStringLiteral("### Liste %1 kann nicht gespeichert werden: %2").arg(m_file, errorText(error)));
-        return false;
-    }
-    m_stamp = stamp;
-    m_dirty = false;
-    m_tailOnly = true;
-    m_lastTrouble.clear();
-    return true;
+    if (error == 0)
+        m_stamp = stamp;
+    return error;
 }
 
 void UrlList::flushSave()
@@ -306,7 +322,7 @@ void UrlList::takeInFile(const QList<ListLine> &disk, bool canonical)
     m_dirty = m_bytes != m_synced;
     m_tailOnly = canonical && !m_dirty;
     if (!gained.isEmpty() || removed > 0)
-        m_log->WriteLog(QStringLiteral("Liste %1 wurde außerhalb geändert: %2 Einträge dazu, %3 entfernt")
+        m_log->WriteLog(QStringLiteral("Liste %1 wurde außerhalb geändert: %2 neu, %3 entfernt")
                             .arg(m_file)
                             .arg(gained.size())
                             .arg(removed));

@@ -78,6 +78,7 @@ private:
     void appendLines(const QList<ListLine> &lines);
     bool save(bool mayPutOff);
     bool writeNow();
+    int writeOnce();
     bool catchUpWithFile();
     void takeInFile(const QList<ListLine> &disk, bool canonical);
     void reportTrouble(const QString &message);

@@ -2,10 +2,12 @@
 #include "urllist/UrlList.h"
 
 #include "ScratchProgram.h"
+#include "common/TestServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -80,6 +82,7 @@ private Q_SLOTS:
     void saveOverFolderOrBelowFileIsReported();
     void unreadableFileIsNeverOverwritten();
     void batchModeEchoesFileTrouble();
+    void runKeepsLinesAddedMeanwhile();
 };
 
 void TestUrlListFile::parse_data()
@@ -449,6 +452,47 @@ void TestUrlListFile::readOnlyListIsLeftAlone()
     const QStringList said = messages(log).filter(QStringLiteral("###"));
     QCOMPARE(said.size(), 1);
     QVERIFY2(said.first().contains(QStringLiteral("nicht gespeichert")), qPrintable(said.first()));
+}
+
+void TestUrlListFile::runKeepsLinesAddedMeanwhile()
+{
+    // Through the real program: a line added by hand while a run goes stays in the
+    // list and is not fetched in that run; the windows-1252 line that failed is kept
+    // byte for byte.
+    TestServer server(QJsonObject{
+                          {QStringLiteral("/slow"), QJsonArray{QJsonObject{{QStringLiteral("sleep"), 1.0}},
+                                                               QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QStringLiteral("slow")}}}},
+                          {QStringLiteral("/ok"), QJsonArray{QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QStringLiteral("ok")}}}}},
+                      true);
+    QVERIFY2(server.ok(), qPrintable(server.error()));
+    ScratchProgram program;
+    const QByteArray kept = "M\xE4rz.pdf -> " + server.url(QStringLiteral("/gone")).toUtf8() + "\r\n";
+    const QByteArray added = "added -> " + server.url(QStringLiteral("/added")).toUtf8() + "\r\n";
+    writeBytes(program.listFile(), kept + "ok -> " + server.url(QStringLiteral("/ok")).toUtf8() + "\r\nslow -> "
+                                       + server.url(QStringLiteral("/slow")).toUtf8() + "\r\n");
+    QProcessEnvironment env = program.environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program.exe(), {QStringLiteral("/DOWNLOAD")});
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    while (!out.contains("Kommando: Execute " + server.url(QStringLiteral("/slow")).toUtf8()) && clock.elapsed() < 20000
+           && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(100);
+        out += process.readAllStandardOutput();
+    }
+    QFile file(program.listFile());
+    QVERIFY(file.open(QIODevice::Append));
+    file.write(added);
+    file.close();
+    QVERIFY(process.waitForFinished(30000));
+    out += process.readAllStandardOutput();
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(readBytes(program.listFile()), kept + added);
+    QVERIFY2(out.contains("wurde außerhalb geändert: 1 neu, 0 entfernt"), out.right(800).constData());
+    QVERIFY(!server.requestLines().join(u'\n').contains(QStringLiteral("/added")));
 }
 
 QTEST_GUILESS_MAIN(TestUrlListFile)
