@@ -101,7 +101,7 @@ void UrlList::RemoveSaveLeftovers() const
 
 bool UrlList::LoadUrlList()
 {
-    m_log->WriteLog(QStringLiteral("Kommando: LoadUrlList"));
+    writeLog(QStringLiteral("Kommando: LoadUrlList"));
     const QFileInfo info(m_file);
     if (!info.exists()) {
         m_stamp = {};
@@ -110,7 +110,7 @@ bool UrlList::LoadUrlList()
     }
     const auto unreadable = [this](const QString &reason) {
         m_fileTrouble = true;
-        m_log->WriteLog(QStringLiteral("### Liste %1 kann nicht gelesen werden: %2").arg(m_file, reason));
+        writeLog(QStringLiteral("### Liste %1 kann nicht gelesen werden: %2").arg(m_file, reason));
         return false;
     };
     // A folder of that name holds no entries, and no save can replace it; anything
@@ -156,7 +156,7 @@ void UrlList::AddUrl(const QString &url)
 
 bool UrlList::save(bool mayPutOff)
 {
-    m_log->WriteLog(QStringLiteral("Kommando: SaveUrlList"));
+    writeLog(QStringLiteral("Kommando: SaveUrlList"));
     if (m_unreadEntries) {
         // Writing now would replace entries that were never read with the few on screen.
         m_fileTrouble = true;
@@ -322,7 +322,7 @@ void UrlList::takeInFile(const QList<ListLine> &disk, bool canonical)
     m_dirty = m_bytes != m_synced;
     m_tailOnly = canonical && !m_dirty;
     if (!gained.isEmpty() || removed > 0)
-        m_log->WriteLog(QStringLiteral("Liste %1 wurde außerhalb geändert: %2 neu, %3 entfernt")
+        writeLog(QStringLiteral("Liste %1 wurde außerhalb geändert: %2 neu, %3 entfernt")
                             .arg(m_file)
                             .arg(gained.size())
                             .arg(removed));
@@ -358,7 +358,13 @@ void UrlList::reportTrouble(const QString &message)
     if (message == m_lastTrouble)
         return;
     m_lastTrouble = message;
-    m_log->WriteLog(message);
+    writeLog(message);
+}
+
+void UrlList::writeLog(const QString &message)
+{
+    if (m_log)
+        m_log->WriteLog(message);
 }
 
 int UrlList::rowCount(const QModelIndex &parent) const

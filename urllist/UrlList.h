@@ -5,6 +5,7 @@
 
 #include <QAbstractListModel>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -82,8 +83,10 @@ private:
     bool catchUpWithFile();
     void takeInFile(const QList<ListLine> &disk, bool canonical);
     void reportTrouble(const QString &message);
+    void writeLog(const QString &message);
 
-    ActivityLog *m_log;
+    // Guarded: a save put off may still be written while the program is torn down.
+    QPointer<ActivityLog> m_log;
     QString m_file;
     ListFileDisk m_disk;
     QStringList m_lines;
