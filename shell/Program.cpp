@@ -194,6 +194,11 @@ int Program::Main(const QString &arguments)
         return -1;
     }
 
+    return runBatch();
+}
+
+int Program::runBatch()
+{
     // Nothing is fetched that could not be kept: every entry counts as failed.
     const bool runs = m_downloadDirUsable && !m_stopRequested;
     if (runs)
@@ -205,7 +210,7 @@ int Program::Main(const QString &arguments)
     std::fflush(stdout);
     if (!m_downloadDirUsable || m_list->fileTroubleSeen())
         return 2;
-    // A run cut short by closing the window left entries untried.
+    // A run cut short by closing the window or a signal left entries untried.
     return failed > 0 || m_stopRequested || m_run->aborted() ? 1 : 0;
 }
 

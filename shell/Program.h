@@ -65,6 +65,7 @@ private:
     // Reports once, before anything is fetched, that nothing can be saved.
     bool checkDownloadDir();
     void runList();
+    int runBatch();
     int refuseStart(const QString &message, bool batch);
 
     QString m_programDir;
