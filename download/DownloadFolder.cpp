@@ -14,12 +14,16 @@ DownloadFolder::Check DownloadFolder::Prepare(const QString &dir, const QString 
     Check check;
     const QFileInfo info(dir);
     if (info.exists()) {
-        // A file of that name counts as present; the downloads then fail one by one.
+        // A file of that name counts as present, but nothing can be saved in it.
         check.usable = info.isDir();
+        if (!check.usable) {
+            check.problem = QStringLiteral("### Download-Ordner %1 ist kein Ordner: an seiner Stelle steht eine Datei").arg(dir);
+            return check;
+        }
         // A folder nothing can be created in (a read-only mount stops even root) is
         // unusable too: every download would fail alike, through the folder's fault,
         // not the links'.
-        if (check.usable && ::access(QFile::encodeName(dir).constData(), W_OK | X_OK) != 0) {
+        if (::access(QFile::encodeName(dir).constData(), W_OK | X_OK) != 0) {
             const int error = errno;
             check.usable = false;
             check.problem = QStringLiteral("### Download-Ordner %1 ist nicht beschreibbar: %2").arg(dir, SystemErrorText(error));

@@ -8,13 +8,18 @@
 #include "log/SystemErrorText.h"
 #include "log/TerminalProgress.h"
 #include "log/TransferProgress.h"
+#include "shell/InstanceLock.h"
 #include "shell/MainForm.h"
+#include "shell/SignalRelay.h"
+#include "shell/StartupEnvironment.h"
 #include "shell/SystemDesktop.h"
 #include "urllist/UrlList.h"
 
 #include <QApplication>
-#include <QLockFile>
+#include <QDir>
+#include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 
 Program::Program(const QString &programDir, std::unique_ptr<Desktop> desktop, QObject *parent)
@@ -35,6 +40,7 @@ Program::Program(const QString &programDir, std::unique_ptr<Desktop> desktop, QO
 Program::~Program()
 {
     delete m_terminal; // leaves the log's echo before the log goes
+    m_list->flushSave();
     m_log->flushEcho();
     if (m_lock && m_lock->isLocked())
         m_list->RemoveSaveLeftovers();
@@ -74,21 +80,20 @@ Program::Outcome Program::Main(const QString &arguments)
 
     // Two instances on one folder would rewrite each other's list and clean up each
     // other's unfinished downloads.
-    m_lock = std::make_unique<QLockFile>(m_programDir + QStringLiteral("/.quorvex.lock"));
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        const QString message = QStringLiteral("### Quorvex läuft bereits für den Ordner %1; bitte das andere Fenster benutzen")
-                                    .arg(m_programDir);
-        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-        if (batch) {
-            m_log->WriteLog(message);
-            m_log->flushEcho();
-        } else {
-            m_desktop->showMessage(nullptr, QStringLiteral("Quorvex"), message.mid(4));
-        }
-        BatchMode = batch;
-        return Outcome::exit(2);
+    m_lock = std::make_unique<InstanceLock>(m_programDir + QStringLiteral("/.quorvex.lock"));
+    switch (m_lock->tryLock()) {
+    case InstanceLock::Result::Locked:
+        break;
+    case InstanceLock::Result::HeldElsewhere:
+        return Outcome::exit(refuseStart(QStringLiteral("### Quorvex läuft bereits für den Ordner %1; bitte das andere Fenster benutzen")
+                               .arg(m_programDir),
+                           batch));
+    case InstanceLock::Result::Failed:
+        return Outcome::exit(refuseStart(QStringLiteral("### Quorvex kann im Programmordner %1 keine Sperrdatei anlegen: %2")
+                               .arg(m_programDir, SystemErrorText(m_lock->error())),
+                           batch));
     }
+    StartupEnvironment::RemoveRuntimeLeftovers(m_programDir);
 
     UrlListFile = m_programDir + QStringLiteral("/URL-Liste.INI");
     DownloadDir = m_programDir + QStringLiteral("/Downloads");
@@ -118,23 +123,55 @@ Program::Outcome Program::Main(const QString &arguments)
     m_run->setBatchMode(BatchMode);
     QCoreApplication::processEvents();
 
-    if (!BatchMode)
+    if (!BatchMode) {
+        m_list->followFile();
         return Outcome::eventLoop();
+    }
     return Outcome::exit(runBatch());
 }
 
 int Program::runBatch()
 {
-    m_run->DownloadAll();
-    const int arrived = m_run->arrived();
-    const int failed = m_run->failed();
+    // Nothing is fetched that could not be kept: every entry counts as failed.
+    const bool runs = m_downloadDirUsable && !m_stopRequested;
+    if (runs)
+        runList();
+    const int arrived = runs ? m_run->arrived() : 0;
+    const int failed = runs ? m_run->failed() : (m_downloadDirUsable ? 0 : m_list->count());
     m_log->flushEcho();
     std::fprintf(stdout, "Ergebnis: %d geladen, %d fehlgeschlagen\n", arrived, failed);
     std::fflush(stdout);
     if (!m_downloadDirUsable || m_list->fileTroubleSeen())
         return 2;
-    // A run cut short by closing the window left entries untried.
-    return failed > 0 || m_run->aborted() ? 1 : 0;
+    // A run cut short by closing the window or a signal left entries untried.
+    return failed > 0 || m_stopRequested || m_run->aborted() ? 1 : 0;
+}
+
+int Program::refuseStart(const QString &message, bool batch)
+{
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    if (batch) {
+        m_log->WriteLog(message);
+        m_log->flushEcho();
+    } else {
+        m_desktop->showMessage(nullptr, QStringLiteral("Quorvex"), message.mid(4));
+    }
+    BatchMode = batch;
+    return 2;
+}
+
+void Program::runList()
+{
+    m_list->setRunGoing(true);
+    m_run->DownloadAll();
+    m_list->setRunGoing(false);
+}
+
+bool Program::checkDownloadDir()
+{
+    m_downloadDirUsable = true;
+    ensureDownloadDir();
+    return m_downloadDirUsable;
 }
 
 void Program::wireWindow(bool batch, bool unseen)
@@ -148,6 +185,7 @@ void Program::wireWindow(bool batch, bool unseen)
     connect(m_form.get(), &MainForm::Btn_Click, this, &Program::Btn_Click);
     connect(m_form.get(), &MainForm::Liste_OLEDragDrop, this, &Program::Liste_OLEDragDrop);
     connect(m_form.get(), &MainForm::closeRequested, this, &Program::onCloseRequested);
+    connect(new SignalRelay(this), &SignalRelay::requested, this, &Program::onStopSignal);
 
     m_run->setHost({
         [this](bool enabled) { m_form->setDownloadEnabled(enabled); },
@@ -178,7 +216,9 @@ void Program::Btn_Click(int Index)
         m_log->Clear();
         break;
     case 1:
-        m_run->DownloadAll();
+        // The folder may have been fixed, or broken, since the start.
+        if (!m_run->running() && checkDownloadDir())
+            runList();
         break;
     case 2:
         ToggleLog();
@@ -240,4 +280,18 @@ void Program::onCloseRequested()
     // unfinished file removed, and every entry not yet done stays in the list.
     if (m_run->running())
         m_states->requestAbort();
+}
+
+void Program::onStopSignal(int signal)
+{
+    if (m_stopRequested)
+        return;
+    m_stopRequested = true;
+    const char *name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : signal == SIGHUP ? "SIGHUP" : "?";
+    WriteLog(QStringLiteral("%1 empfangen: Quorvex wird beendet").arg(QLatin1String(name)));
+    // An open message box would hold the run, and with it the end, until someone closes it.
+    for (int i = 0; i < 16 && QApplication::activeModalWidget(); ++i)
+        QApplication::activeModalWidget()->close();
+    if (m_form)
+        m_form->close();
 }

@@ -7,11 +7,10 @@
 
 #include <memory>
 
-class QLockFile;
-
 class ActivityLog;
 class DownloadRun;
 class Inet;
+class InstanceLock;
 class MainForm;
 class QMimeData;
 class TerminalProgress;
@@ -82,6 +81,12 @@ private:
     int runBatch();
     void openFileManager(const QString &dir);
     void onCloseRequested();
+    // Ends the program as closing its window does: on SIGTERM, SIGINT or SIGHUP.
+    void onStopSignal(int signal);
+    // Reports once, before anything is fetched, that nothing can be saved.
+    bool checkDownloadDir();
+    void runList();
+    int refuseStart(const QString &message, bool batch);
 
     QString m_programDir;
     std::unique_ptr<Desktop> m_desktop;
@@ -92,7 +97,8 @@ private:
     std::unique_ptr<DownloadRun> m_run;
     std::unique_ptr<MainForm> m_form;
     bool m_downloadDirUsable = true;
-    std::unique_ptr<QLockFile> m_lock;
     TransferProgress *m_progress;
     TerminalProgress *m_terminal = nullptr;
+    bool m_stopRequested = false;
+    std::unique_ptr<InstanceLock> m_lock;
 };

@@ -1,5 +1,7 @@
 #include "download/DownloadRun.h"
 #include "shell/Program.h"
+#include "shell/SignalRelay.h"
+#include "shell/StartupEnvironment.h"
 
 #include <QApplication>
 #include <QStringList>
@@ -9,26 +11,27 @@
 
 int main(int argc, char *argv[])
 {
+    SignalRelay::install();
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
     const QString arguments = args.join(u' ');
     const bool batch = Program::IsBatchArgument(arguments);
 
-    const bool haveDisplay = qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
-        || qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
-    if (!haveDisplay) {
+    if (!StartupEnvironment::ScreenUsable()) {
         if (!batch) {
-            std::fprintf(stderr, "Quorvex braucht eine grafische Oberfläche (DISPLAY). "
-                                 "Ohne Bildschirm lädt \"quorvex /DOWNLOAD\" die Liste.\n"
-                                 "Quorvex needs a display; \"quorvex /DOWNLOAD\" works without one.\n");
+            std::fprintf(stderr, "Quorvex: Es konnte kein Bildschirm geöffnet werden (DISPLAY=\"%s\", "
+                                 "WAYLAND_DISPLAY=\"%s\"). Ohne Bildschirm lädt \"quorvex /DOWNLOAD\" die Liste.\n",
+                         qgetenv("DISPLAY").constData(), qgetenv("WAYLAND_DISPLAY").constData());
             return 2;
         }
         // Batch runs from cron or ssh have no screen; nothing needs to be seen.
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    const QString runtimeFolder = StartupEnvironment::ProvideRuntimeFolder();
 
     QApplication app(argc, argv);
+    StartupEnvironment::RemoveRuntimeFolder(runtimeFolder);
     Program program(QCoreApplication::applicationDirPath());
     // Tests of stalled servers cannot wait a whole time-out per entry.
     bool ok = false;

@@ -1,20 +1,39 @@
 #pragma once
 
+#include "urllist/ListFileDisk.h"
+#include "urllist/ListFileFormat.h"
+
 #include <QAbstractListModel>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
 class ActivityLog;
+class QFileSystemWatcher;
 class QMimeData;
 
 // The URL list (the rows of Liste) and the list file that mirrors it.
+//
+// The file is shared with whoever else edits it: before every save, a file changed
+// on disk since we last read or wrote it is read again. Lines it gained join the list
+// at its end; lines it lost leave the list, except while a run goes, whose entries
+// must stay where they are. Each line keeps the bytes it was read as.
+//
+// Saving costs what changed: an entry removed from the end of the list (what a run
+// does as its downloads arrive) only cuts the file short. Any other change rewrites
+// the file; while a run goes, rewrites of a long list are spaced so that they take
+// at most a tenth of the time. A kill then leaves a list still naming a few entries
+// that had arrived, never one that lost an entry.
 class UrlList : public QAbstractListModel
 {
     Q_OBJECT
 
 public:
     explicit UrlList(ActivityLog *log, QObject *parent = nullptr);
+    ~UrlList() override;
 
-    void setFile(const QString &path) { m_file = path; }
+    void setFile(const QString &path);
     QString file() const { return m_file; }
 
     int count() const { return int(m_lines.size()); }
@@ -28,16 +47,27 @@ public:
     // Saving is then refused for the rest of the session, because the file still holds
     // entries the list on screen does not know of.
     bool LoadUrlList();
-    // Rewrites the whole file atomically. A failure is reported in the log and false
-    // returned; the list stays as it is and the next save catches up.
+    // Brings the file up to date with the list. A failure is reported in the log (once
+    // until a save succeeds again) and false returned; the next save catches up. A list
+    // file made read-only is left alone: said once in the log.
     bool SaveUrlList();
-    // True once any load or save of this list failed.
+    // True once any load or save of this list failed or was refused.
     bool fileTroubleSeen() const { return m_fileTrouble; }
+
+    // While a run goes its indices must hold, and a save may be put off; ending the
+    // run writes what was put off.
+    void setRunGoing(bool going);
+    // Writes a save that was put off, at once.
+    void flushSave();
+    // Lets the list follow changes another program makes to the file while no run goes.
+    void followFile();
+    // Takes in a change of the file on disk now; what the file watcher ends in.
+    void catchUp();
 
     // A save writes the hidden ".<list file name>.spare" beside the list first and
     // then swaps the two. Removing it (at start and at the end) leaves just the list.
     void RemoveSaveLeftovers() const;
-    static QString spareFile(const QString &listFile);
+    static QString spareFile(const QString &listFile) { return ListFileDisk::spareFile(listFile); }
 
     // Adds "name -> url" unless the same line is already in the list, then saves.
     void AddUrl(const QString &url);
@@ -46,17 +76,37 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
 private:
-    ActivityLog *m_log;
+    void appendLines(const QList<ListLine> &lines);
+    bool save(bool mayPutOff);
+    bool writeNow();
+    int writeOnce();
+    bool catchUpWithFile();
+    void takeInFile(const QList<ListLine> &disk, bool canonical);
+    void reportTrouble(const QString &message);
+    void writeLog(const QString &message);
+
+    // Guarded: a save put off may still be written while the program is torn down.
+    QPointer<ActivityLog> m_log;
     QString m_file;
+    ListFileDisk m_disk;
     QStringList m_lines;
+    QList<QByteArray> m_bytes;
+    // What the file held when we last read or wrote it, and its stamp then.
+    QList<QByteArray> m_synced;
+    ListFileDisk::Stamp m_stamp;
+    bool m_dirty = false;
+    // The file holds exactly m_synced, and the list is m_synced with lines cut off its end.
+    bool m_tailOnly = false;
+    bool m_runGoing = false;
+    QTimer m_putOff;
+    QElapsedTimer m_sinceRewrite;
+    qint64 m_rewriteNs = 0;
+    QFileSystemWatcher *m_watcher = nullptr;
+    QTimer m_settle;
+    QString m_lastTrouble;
     bool m_fileTrouble = false;
     bool m_unreadEntries = false;
 };
-
-// The lines of a list file: split at CR LF, lone CR or lone LF, blanks (not tabs)
-// trimmed at both ends, empty lines dropped. The bytes are UTF-8, or UTF-16 with a
-// byte-order mark, or else windows-1252.
-QStringList ParseListFile(const QByteArray &bytes);
 
 // The links in a drop on the list: one per non-empty line of its text, stripped of
 // surrounding blanks; without text, the links a browser offers as URLs. Lines naming

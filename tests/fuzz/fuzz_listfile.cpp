@@ -1,24 +1,23 @@
 // Any bytes may stand in a list file. Reading must never fail, and what it reads must
-// come back unchanged after a save.
+// come back unchanged, text and bytes, after a save.
 
-#include "urllist/UrlList.h"
-
-#include <QStringList>
+#include "urllist/ListFileFormat.h"
 
 #include <cstdint>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QStringList lines = ParseListFile(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const QList<ListLine> lines = ParseListLines(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     QByteArray saved;
-    for (const QString &line : lines) {
-        if (line.isEmpty() || line.startsWith(u' ') || line.endsWith(u' ') || line.contains(u'\r')
-            || line.contains(u'\n'))
+    for (const ListLine &line : lines) {
+        const QString &text = line.text;
+        if (text.isEmpty() || text.startsWith(u' ') || text.endsWith(u' ') || text.contains(u'\r')
+            || text.contains(u'\n') || line.bytes.isEmpty() || line.bytes.contains('\r') || line.bytes.contains('\n'))
             std::abort();
-        saved += line.toUtf8() + "\r\n";
+        saved += line.bytes + "\r\n";
     }
-    if (ParseListFile(saved) != lines)
+    if (ParseListLines(saved) != lines)
         std::abort();
     return 0;
 }

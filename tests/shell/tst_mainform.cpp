@@ -190,13 +190,15 @@ void tst_MainForm::downloadFolder()
         QCOMPARE(readFile(dir.filePath(QStringLiteral("Downloads/keep.bin"))), QByteArray("x"));
     }
     {
-        // A plain file of that name counts as present: nothing is created, nothing said.
+        // A plain file of that name counts as present: nothing is created, but it cannot
+        // hold a download, which is said once.
         QTemporaryDir dir;
         writeFile(dir.filePath(QStringLiteral("Downloads")), QByteArray());
         Program program(dir.path());
         QVERIFY(program.Main(QString()).enterEventLoop);
         QVERIFY(QFileInfo(program.DownloadDir).isFile());
-        QVERIFY(!program.log()->lines().join(u'\n').contains(QStringLiteral("###")));
+        QVERIFY(!program.downloadDirUsable());
+        QCOMPARE(program.log()->lines().filter(QStringLiteral("### Download-Ordner ")).size(), 1);
     }
     {
         // A link to nowhere blocks the name: the reason is logged and start-up goes on.

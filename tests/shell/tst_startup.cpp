@@ -3,31 +3,101 @@
 #include "common/Files.h"
 #include "common/ProgramFolder.h"
 #include "common/XvfbServer.h"
+#include "common/TestServer.h"
+#include "reliability/FolderState.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLockFile>
+#include <QJsonArray>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+// What a screen can look like to a program started from cron, ssh or a broken session.
+void addScreenRows()
+{
+    QTest::addColumn<QString>("display");
+    QTest::addColumn<QString>("wayland");
+    QTest::addColumn<QString>("platform");
+    QTest::newRow("no screen at all") << QString() << QString() << QString();
+    QTest::newRow("DISPLAY without an X server") << QStringLiteral(":77") << QString() << QString();
+    QTest::newRow("WAYLAND_DISPLAY without a compositor") << QString() << QStringLiteral("wayland-77") << QString();
+    QTest::newRow("xcb asked for, no X server") << QStringLiteral(":77") << QString() << QStringLiteral("xcb");
+}
+
+// The environment of a cron job: no session, and a HOME and TMPDIR of the test's own.
+QProcessEnvironment screenEnvironment(const ProgramFolder &folder, const QTemporaryDir &home, const QTemporaryDir &tmp)
+{
+    QFETCH(QString, display);
+    QFETCH(QString, wayland);
+    QFETCH(QString, platform);
+    QProcessEnvironment env = folder.environment();
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("TMPDIR"), tmp.path());
+    const auto set = [&env](const QString &name, const QString &value) {
+        if (value.isEmpty())
+            env.remove(name);
+        else
+            env.insert(name, value);
+    };
+    set(QStringLiteral("DISPLAY"), display);
+    set(QStringLiteral("WAYLAND_DISPLAY"), wayland);
+    set(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    return env;
+}
+
+// Holds the instance lock the way a running Quorvex does.
+class HeldLock
+{
+public:
+    explicit HeldLock(const QString &path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+    {
+        m_held = m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) == 0;
+    }
+    ~HeldLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool held() const { return m_held; }
+
+private:
+    int m_fd;
+    bool m_held = false;
+};
+} // namespace
 
 class tst_Startup : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void batchWithEmptyListNeedsNoDisplay()
+    void batchRunsWithoutAScreen_data() { addScreenRows(); }
+    void batchRunsWithoutAScreen()
     {
         ProgramFolder folder;
         // What a save killed half-way leaves beside the list goes at the next start.
         QFile leftover(folder.path(QStringLiteral(".URL-Liste.INI.spare")));
         QVERIFY(leftover.open(QIODevice::WriteOnly));
         leftover.close();
-        QProcessEnvironment env = folder.environment();
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        const ProgramFolder::Result result = folder.run({QStringLiteral("/download")}, env);
+        QTemporaryDir home, tmp;
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/download")}, screenEnvironment(folder, home, tmp));
         QVERIFY(!leftover.exists());
         QVERIFY(result.finished);
         QCOMPARE(result.exitCode, 0);
+        // Cron mails whatever lands on stderr, and nothing may pile up in HOME or TMPDIR.
+        QCOMPARE(result.err, QByteArray());
+        QCOMPARE(topEntries(home.path()), QStringList());
+        QCOMPARE(topEntries(tmp.path()), QStringList());
+        QCOMPARE(topEntries(folder.path()), QStringList({"Downloads", "bin", "quorvex"}));
         const QList<QByteArray> lines = result.out.trimmed().split('\n');
         QVERIFY2(lines.size() >= 3, result.out.constData());
         QVERIFY(lines.first().endsWith(": Kommando: LoadUrlList"));
@@ -38,15 +108,18 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(folder.xdgOpenLog()));
     }
 
-    void interactiveWithoutDisplayExplains()
+    void interactiveWithoutAScreenExplains_data() { addScreenRows(); }
+    void interactiveWithoutAScreenExplains()
     {
         ProgramFolder folder;
-        QProcessEnvironment env = folder.environment();
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        const ProgramFolder::Result result = folder.run({}, env);
+        QTemporaryDir home, tmp;
+        const ProgramFolder::Result result = folder.run({}, screenEnvironment(folder, home, tmp));
         QVERIFY(result.finished);
         QCOMPARE(result.exitCode, 2);
-        QVERIFY(result.err.contains("/DOWNLOAD"));
+        const QString err = QString::fromLocal8Bit(result.err);
+        QVERIFY2(err.startsWith(QStringLiteral("Quorvex: Es konnte kein Bildschirm geöffnet werden"))
+                     && err.contains(QStringLiteral("/DOWNLOAD")) && err.count(u'\n') == 1,
+                 qPrintable(err));
         QVERIFY(result.out.isEmpty());
     }
 
@@ -63,32 +136,72 @@ private Q_SLOTS:
         QVERIFY(process.waitForStarted(10000));
         QVERIFY(!process.waitForFinished(1500));
         QVERIFY(QFileInfo(folder.downloads()).isDir());
-        process.kill();
-        process.waitForFinished(5000);
-        // Interactive mode keeps its log in the window and writes nothing to standard output.
-        QCOMPARE(process.readAllStandardOutput(), QByteArray());
+        // Interactive mode writes nothing to standard output.
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+        // SIGTERM closes the window, and with it the program.
+        QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(topEntries(folder.path()), QStringList({"Downloads", "bin", "quorvex"}));
     }
 
     void secondInstanceLeavesTheFolderAlone()
     {
         ProgramFolder folder;
         folder.writeList("a -> http://127.0.0.1:9/a\r\n");
-        QLockFile first(folder.path(QStringLiteral(".quorvex.lock")));
-        QVERIFY(first.tryLock(0));
+        HeldLock first(folder.path(QStringLiteral(".quorvex.lock")));
+        QVERIFY(first.held());
         const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")});
         QVERIFY(result.finished);
         QCOMPARE(result.exitCode, 2);
         QVERIFY2(result.err.contains("läuft bereits"), result.err.constData());
         QVERIFY(!result.out.contains("Kommando: Download starten"));
         QCOMPARE(folder.readList(), QByteArray("a -> http://127.0.0.1:9/a\r\n"));
-        first.unlock();
-        // A lock left by a killed process does not block the next start.
-        QFile stale(folder.path(QStringLiteral(".quorvex.lock")));
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.write("4194303\nquorvex\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-        stale.close();
-        const ProgramFolder::Result again = folder.run({QStringLiteral("/DOWNLOAD")});
-        QCOMPARE(again.exitCode, 1);
+    }
+
+    // Only a live holder counts: no content of a lock file left behind keeps a start out.
+    void leftLockFileNeverBlocks_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("a dead process here") << "4194303\nquorvex\n" + QSysInfo::machineHostName().toUtf8() + "\n";
+        QTest::newRow("a live process of another machine") << QByteArray("1\nquorvex\nbackup-host\n");
+        QTest::newRow("garbage") << QByteArray("\xFF\x00\n\n\n\n-1\n", 9);
+    }
+    void leftLockFileNeverBlocks()
+    {
+        QFETCH(QByteArray, content);
+        ProgramFolder folder;
+        folder.writeList("a -> http://127.0.0.1:9/a\r\n");
+        QFile lock(folder.path(QStringLiteral(".quorvex.lock")));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(content);
+        lock.close();
+        const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")});
+        QVERIFY(result.finished);
+        QVERIFY2(result.exitCode == 1, result.err.constData());
+        QVERIFY(result.out.contains("Kommando: Download starten"));
+        QVERIFY(!lock.exists());
+    }
+
+    void readOnlyProgramFolderIsSaidAsSuch()
+    {
+        ProgramFolder folder;
+        QString error;
+        // Root writes anywhere; only a read-only mount says no.
+        if (!runTool(QStringLiteral("mount"), {QStringLiteral("--bind"), folder.path(), folder.path()}, &error))
+            QSKIP(qPrintable(QStringLiteral("cannot bind-mount here: ") + error));
+        const bool readOnly = runTool(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro,bind"), folder.path()}, &error);
+        const ProgramFolder::Result result = readOnly ? folder.run({QStringLiteral("/DOWNLOAD")}) : ProgramFolder::Result();
+        runTool(QStringLiteral("umount"), {QStringLiteral("-l"), folder.path()});
+        if (!readOnly)
+            QSKIP(qPrintable(QStringLiteral("cannot make the folder read-only: ") + error));
+        QVERIFY(result.finished);
+        QCOMPARE(result.exitCode, 2);
+        const QString err = QString::fromLocal8Bit(result.err);
+        QVERIFY2(!err.contains(QStringLiteral("läuft bereits")) && err.contains(QStringLiteral("schreibgeschützt")),
+                 qPrintable(err));
     }
 
     // With a screen, a run ends by showing the download folder in the file manager.
@@ -110,15 +223,113 @@ private Q_SLOTS:
         QCOMPARE(readFile(folder.xdgOpenLog()), QFile::encodeName(folder.downloads()) + '\n');
     }
 
-    void blockedDownloadFolderIsReported()
+    // Found before anything is fetched, said once, and quick about it.
+    void unusableDownloadFolderStopsTheRun_data()
     {
+        QTest::addColumn<QString>("setup");
+        QTest::newRow("dangling link") << QStringLiteral("link");
+        QTest::newRow("a file in its place") << QStringLiteral("file");
+    }
+    void unusableDownloadFolderStopsTheRun()
+    {
+        QFETCH(QString, setup);
+        TestServer server(QJsonObject{{QStringLiteral("/a"), QJsonArray{QJsonObject{{QStringLiteral("http"), 200},
+                                                                                    {QStringLiteral("body"), QStringLiteral("a")}}}}},
+                          true);
+        QVERIFY2(server.ok(), qPrintable(server.error()));
         ProgramFolder folder;
-        QVERIFY(QFile::link(folder.path(QStringLiteral("nowhere")), folder.downloads()));
+        const QByteArray list = "a -> " + server.url(QStringLiteral("/a")).toUtf8() + "\r\nb -> "
+            + server.url(QStringLiteral("/a")).toUtf8() + "\r\n";
+        folder.writeList(list);
+        if (setup == u"link") {
+            QVERIFY(QFile::link(folder.path(QStringLiteral("nowhere")), folder.downloads()));
+        } else {
+            QFile file(folder.downloads());
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QElapsedTimer clock;
+        clock.start();
         const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")});
         QVERIFY(result.finished);
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(result.exitCode, 2);
-        QVERIFY2(result.err.contains("Download-Ordner"), result.err.constData());
-        QVERIFY(result.out.contains(": ### Download-Ordner "));
+        QCOMPARE(result.err.count("Download-Ordner"), 1);
+        QCOMPARE(result.out.count(": ### Download-Ordner "), 1);
+        QVERIFY(!result.out.contains("Kommando: Execute"));
+        QCOMPARE(server.requestLines(), QStringList());
+        QCOMPARE(folder.readList(), list);
+        QVERIFY(result.out.trimmed().endsWith("Ergebnis: 0 geladen, 2 fehlgeschlagen"));
+    }
+
+    // A signal ends a batch run the way closing the window does: the transfer is
+    // cancelled, no hidden file stays, the list keeps what did not arrive, the summary
+    // line comes last and the exit status is 1.
+    void signalEndsTheRunCleanly_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void signalEndsTheRunCleanly()
+    {
+        QFETCH(int, signal);
+        // Big enough to be spooled to disk, and never finished.
+        TestServer server(QJsonObject{
+            {QStringLiteral("/ok"), QJsonArray{QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QStringLiteral("ok")}}}},
+            {QStringLiteral("/stall"),
+             QJsonArray{QJsonObject{{QStringLiteral("send"), QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: 9000000\r\n\r\n")}},
+                        QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("s")}, {QStringLiteral("count"), 3000000}},
+                        QJsonObject{{QStringLiteral("sleep"), 30}}}}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        ProgramFolder folder;
+        const QByteArray stalled = "stall -> " + server.url(QStringLiteral("/stall")).toUtf8() + "\r\n";
+        folder.writeList(stalled + "ok -> " + server.url(QStringLiteral("/ok")).toUtf8() + "\r\n");
+        QProcess process;
+        process.setProcessEnvironment(folder.environment());
+        process.start(folder.exe(), {QStringLiteral("/DOWNLOAD")});
+        QVERIFY(process.waitForStarted(10000));
+        QByteArray out;
+        QElapsedTimer clock;
+        clock.start();
+        while (!out.contains("Kommando: Execute " + server.url(QStringLiteral("/stall")).toUtf8()) && clock.elapsed() < 20000
+               && process.state() == QProcess::Running) {
+            process.waitForReadyRead(100);
+            out += process.readAllStandardOutput();
+        }
+        QTest::qWait(700);
+        QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
+        QVERIFY(process.waitForFinished(10000));
+        out += process.readAllStandardOutput();
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(out.trimmed().endsWith("Ergebnis: 1 geladen, 0 fehlgeschlagen"), out.right(600).constData());
+        QCOMPARE(folder.readList(), stalled);
+        QCOMPARE(topEntries(folder.downloads()), QStringList{"ok"});
+        QCOMPARE(topEntries(folder.path()), QStringList({"Downloads", "URL-Liste.INI", "bin", "quorvex"}));
+    }
+
+    // "quorvex /DOWNLOAD | head -n 1": the reader goes away, the run goes on.
+    void closedOutputDoesNotEndTheRun()
+    {
+        TestServer server(QJsonObject{{QStringLiteral("/a"), QJsonArray{QJsonObject{{QStringLiteral("http"), 200},
+                                                                                    {QStringLiteral("body"), QStringLiteral("a")}}}},
+                                      {QStringLiteral("/b"), QJsonArray{QJsonObject{{QStringLiteral("sleep"), 0.5}},
+                                                                    QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QStringLiteral("b")}}}}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        ProgramFolder folder;
+        folder.writeList("a -> " + server.url(QStringLiteral("/a")).toUtf8() + "\r\nb -> " + server.url(QStringLiteral("/b")).toUtf8() + "\r\n");
+        QProcess process;
+        process.setProcessEnvironment(folder.environment());
+        process.start(folder.exe(), {QStringLiteral("/DOWNLOAD")});
+        QVERIFY(process.waitForStarted(10000));
+        QVERIFY(process.waitForReadyRead(10000));
+        process.closeReadChannel(QProcess::StandardOutput);
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(folder.readList(), QByteArray());
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(topEntries(folder.downloads()), QStringList({"a", "b"}));
     }
 };
 

@@ -2,9 +2,11 @@
 #include "urllist/UrlList.h"
 
 #include "common/Files.h"
+#include "common/LogMessages.h"
 #include "common/ProgramFolder.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -15,14 +17,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-QStringList messages(const ActivityLog &log)
-{
-    QStringList result;
-    for (const QString &line : log.lines())
-        result.append(line.section(QStringLiteral(": "), 1));
-    return result;
-}
 
 // Root ignores permissions, but not the file size limit: writes past it fail with
 // EFBIG, just as they would on a full disk.
@@ -54,7 +48,8 @@ private Q_SLOTS:
     void parse_data();
     void parse();
     void roundTrip();
-    void windows1252LoadsAndSavesAsUtf8();
+    void eachLineKeepsItsEncoding();
+    void readOnlyListIsLeftAlone();
     void missingFileIsEmptyList();
     void lineBreakInEntryIsWrittenUnchanged();
     void emptyListGivesEmptyFile();
@@ -112,7 +107,7 @@ void TestUrlListFile::roundTrip()
         list.append(line);
     QVERIFY(list.SaveUrlList());
     QCOMPARE(readFile(path), (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
-    QCOMPARE(messages(log), QStringList{"Kommando: SaveUrlList"});
+    QCOMPARE(logMessages(log), QStringList{"Kommando: SaveUrlList"});
 
     ActivityLog log2;
     UrlList loaded(&log2);
@@ -123,22 +118,29 @@ void TestUrlListFile::roundTrip()
     expected[1] = QStringLiteral("-> http://host/");
     QCOMPARE(loaded.lines(), expected);
     QCOMPARE(loaded.rowCount(), int(lines.size()));
-    QCOMPARE(messages(log2), QStringList{"Kommando: LoadUrlList"});
+    QCOMPARE(logMessages(log2), QStringList{"Kommando: LoadUrlList"});
     QVERIFY(!loaded.fileTroubleSeen());
 }
 
-void TestUrlListFile::windows1252LoadsAndSavesAsUtf8()
+void TestUrlListFile::eachLineKeepsItsEncoding()
 {
+    // A list written by several programs: UTF-8 lines and one in windows-1252. Each is
+    // read on its own, and a save writes the untouched ones back byte for byte.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
-    writeFile(path, "  M\xE4rz.pdf -> http://host/M\xE4rz.pdf  \r\n\r\n    \r\n");
+    const QByteArray utf8("Gr\xC3\xB6\xC3\x9F" "e.pdf -> http://host/Gr\xC3\xB6\xC3\x9F" "e.pdf");
+    const QByteArray cp1252("M\xE4rz.pdf -> http://host/M\xE4rz.pdf");
+    writeFile(path, "  " + utf8 + "  \r\n\r\n" + cp1252 + "\nlast -> http://host/last\r\n");
     ActivityLog log;
     UrlList list(&log);
     list.setFile(path);
     QVERIFY(list.LoadUrlList());
-    QCOMPARE(list.lines(), QStringList{QStringLiteral("März.pdf -> http://host/März.pdf")});
-    QVERIFY(list.SaveUrlList());
-    QCOMPARE(readFile(path), QByteArray("M\xC3\xA4rz.pdf -> http://host/M\xC3\xA4rz.pdf\r\n"));
+    QCOMPARE(list.lines(), (QStringList{QStringLiteral("Größe.pdf -> http://host/Größe.pdf"),
+                                        QStringLiteral("März.pdf -> http://host/März.pdf"),
+                                        QStringLiteral("last -> http://host/last")}));
+    list.removeAt(2);
+    list.AddUrl(QStringLiteral("http://host/Übung.zip"));
+    QCOMPARE(readFile(path), utf8 + "\r\n" + cp1252 + "\r\n" + QByteArray("\xC3\x9C" "bung.zip -> http://host/\xC3\x9C" "bung.zip\r\n"));
 }
 
 void TestUrlListFile::missingFileIsEmptyList()
@@ -149,7 +151,7 @@ void TestUrlListFile::missingFileIsEmptyList()
     list.setFile(dir.filePath(QStringLiteral("URL-Liste.INI")));
     QVERIFY(list.LoadUrlList());
     QCOMPARE(list.count(), 0);
-    QCOMPARE(messages(log), QStringList{"Kommando: LoadUrlList"});
+    QCOMPARE(logMessages(log), QStringList{"Kommando: LoadUrlList"});
     QVERIFY(!list.fileTroubleSeen());
 }
 
@@ -205,7 +207,7 @@ void TestUrlListFile::failedSaveKeepsOldFileAndCatchesUp()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"URL-Liste.INI"});
     QCOMPARE(list.count(), 201);
     QVERIFY(list.fileTroubleSeen());
-    const QString last = messages(log).constLast();
+    const QString last = logMessages(log).constLast();
     QVERIFY2(last.startsWith(QStringLiteral("### ")) && last.contains(path) && last.contains(QStringLiteral("File too large")),
              qPrintable(last));
 
@@ -238,7 +240,7 @@ void TestUrlListFile::saveOverFolderOrBelowFileIsReported()
         QVERIFY(!list.SaveUrlList());
         QVERIFY(list.fileTroubleSeen());
         QCOMPARE(list.count(), 1);
-        const QString last = messages(log).constLast();
+        const QString last = logMessages(log).constLast();
         QVERIFY2(last.startsWith(QStringLiteral("### ")) && last.contains(c.path) && last.contains(c.reason),
                  qPrintable(last));
     }
@@ -258,10 +260,10 @@ void TestUrlListFile::unreadableFileIsNeverOverwritten()
     list.setFile(path);
     QVERIFY(!list.LoadUrlList());
     QVERIFY(list.fileTroubleSeen());
-    QVERIFY(messages(log).constLast().startsWith(QStringLiteral("### Liste ") + path));
+    QVERIFY(logMessages(log).constLast().startsWith(QStringLiteral("### Liste ") + path));
     list.append(QStringLiteral("a -> http://h/a"));
     QVERIFY(!list.SaveUrlList());
-    QVERIFY(messages(log).constLast().startsWith(QStringLiteral("### Liste ") + path));
+    QVERIFY(logMessages(log).constLast().startsWith(QStringLiteral("### Liste ") + path));
     QCOMPARE(list.count(), 1);
     struct stat info {};
     QCOMPARE(stat(QFile::encodeName(path).constData(), &info), 0);
@@ -278,6 +280,29 @@ void TestUrlListFile::batchModeEchoesFileTrouble()
     QVERIFY2(out.contains(QStringLiteral(": ### Liste ") + program.listFile() + QStringLiteral(" kann nicht gelesen werden")),
              qPrintable(out));
     QCOMPARE(result.exitCode, 2);
+}
+
+void TestUrlListFile::readOnlyListIsLeftAlone()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    const QByteArray old("a -> http://h/a\r\nb -> http://h/b\r\n");
+    writeFile(path, old);
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QVERIFY(list.LoadUrlList());
+    list.removeAt(1);
+    QVERIFY(!list.SaveUrlList());
+    list.removeAt(0);
+    QVERIFY(!list.SaveUrlList());
+    QCOMPARE(list.count(), 0);
+    QCOMPARE(readFile(path), old);
+    QVERIFY(list.fileTroubleSeen());
+    const QStringList said = logMessages(log).filter(QStringLiteral("###"));
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said.first().contains(QStringLiteral("nicht gespeichert")), qPrintable(said.first()));
 }
 
 QTEST_GUILESS_MAIN(TestUrlListFile)

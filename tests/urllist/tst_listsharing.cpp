@@ -1,0 +1,194 @@
+// The list file shared with other programs and saved cheaply: lines others add or
+// remove, cutting instead of rewriting, long runs, and a run through the real program.
+
+#include "log/ActivityLog.h"
+#include "urllist/UrlList.h"
+
+#include "common/ProgramFolder.h"
+#include "common/Files.h"
+#include "common/LogMessages.h"
+#include "common/TestServer.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+
+class TestListSharing : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void otherWritersLinesAreKept_data();
+    void otherWritersLinesAreKept();
+    void removingTheLastEntryOnlyCutsTheFile();
+    void longRunSavesCostWhatChanged();
+    void runKeepsLinesAddedMeanwhile();
+};
+
+void TestListSharing::otherWritersLinesAreKept_data()
+{
+    // The list starts as a, b, c; another program then leaves the file as onDisk. With
+    // "save", the last entry c is taken off (as a run does when it arrived) and saved;
+    // with "watch", the list only follows the file.
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("runGoing");
+    QTest::addColumn<QByteArray>("onDisk");
+    QTest::addColumn<QStringList>("after");
+    const QByteArray abcd("a -> http://h/a\r\nb -> http://h/b\r\nc -> http://h/c\r\nd -> http://h/d\r\n");
+    const QByteArray ac("a -> http://h/a\r\nc -> http://h/c\r\n");
+    QTest::newRow("gained, no run") << "save" << false << abcd << QStringList{"a", "b", "d"};
+    QTest::newRow("gained during a run") << "save" << true << abcd << QStringList{"a", "b", "d"};
+    QTest::newRow("lost, no run") << "save" << false << ac << QStringList{"a"};
+    QTest::newRow("lost during a run") << "save" << true << ac << QStringList{"a", "b"};
+    QTest::newRow("rewritten by an editor")
+        << "save" << false << QByteArray("a -> http://h/a\n  b -> http://h/b \nc -> http://h/c\n\nd -> http://h/d\n")
+        << QStringList{"a", "b", "d"};
+    QTest::newRow("deleted") << "save" << false << QByteArray() << QStringList{"a", "b"};
+    QTest::newRow("window follows a gain") << "watch" << false << abcd << QStringList{"a", "b", "c", "d"};
+    QTest::newRow("window follows a loss") << "watch" << false << ac << QStringList{"a", "c"};
+}
+
+void TestListSharing::otherWritersLinesAreKept()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, runGoing);
+    QFETCH(QByteArray, onDisk);
+    QFETCH(QStringList, after);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    writeFile(path, "a -> http://h/a\r\nb -> http://h/b\r\nc -> http://h/c\r\n");
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QVERIFY(list.LoadUrlList());
+    QStringList expected;
+    QByteArray expectedFile;
+    for (const QString &name : std::as_const(after)) {
+        expected << name + QStringLiteral(" -> http://h/") + name;
+        expectedFile += expected.constLast().toUtf8() + "\r\n";
+    }
+    if (how == u"watch") {
+        list.followFile();
+        writeFile(path, onDisk);
+        QTRY_COMPARE_WITH_TIMEOUT(list.lines(), expected, 10000);
+        QCOMPARE(readFile(path), onDisk);
+        return;
+    }
+    if (onDisk.isEmpty())
+        QVERIFY(QFile::remove(path));
+    else
+        writeFile(path, onDisk);
+    list.setRunGoing(runGoing);
+    list.removeAt(2);
+    QVERIFY(list.SaveUrlList());
+    list.setRunGoing(false);
+    QCOMPARE(list.lines(), expected);
+    QCOMPARE(readFile(path), expectedFile);
+}
+
+void TestListSharing::removingTheLastEntryOnlyCutsTheFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    writeFile(path, "a -> http://h/a\r\nb -> http://h/b\r\nc -> http://h/c\r\n");
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QVERIFY(list.LoadUrlList());
+    struct stat before {}, now {};
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &before), 0);
+    list.removeAt(2);
+    QVERIFY(list.SaveUrlList());
+    QCOMPARE(readFile(path), QByteArray("a -> http://h/a\r\nb -> http://h/b\r\n"));
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &now), 0);
+    QCOMPARE(now.st_ino, before.st_ino);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"URL-Liste.INI"});
+    // Anything else is written whole.
+    list.removeAt(0);
+    QVERIFY(list.SaveUrlList());
+    QCOMPARE(readFile(path), QByteArray("b -> http://h/b\r\n"));
+}
+
+void TestListSharing::longRunSavesCostWhatChanged()
+{
+    // 100,000 entries, the last one failing and so staying at the end: every other
+    // arrival is taken out of the middle of the file. Saving the whole list each time
+    // would write hundreds of gigabytes.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
+    constexpr int Entries = 100000;
+    QByteArray bytes;
+    for (int i = 0; i < Entries; ++i)
+        bytes += "f" + QByteArray::number(i) + ".bin -> http://127.0.0.1:1/f" + QByteArray::number(i) + ".bin\r\n";
+    writeFile(path, bytes);
+    ActivityLog log;
+    UrlList list(&log);
+    list.setFile(path);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(list.LoadUrlList());
+    const qint64 loadMs = clock.elapsed();
+    QCOMPARE(list.count(), Entries);
+    clock.start();
+    list.setRunGoing(true);
+    for (int row = Entries - 2; row >= 0; --row) {
+        list.removeAt(row);
+        QVERIFY(list.SaveUrlList());
+    }
+    list.setRunGoing(false);
+    const qint64 runMs = clock.elapsed();
+    qInfo("loaded %d entries in %lld ms, saved %d removals in %lld ms", Entries, loadMs, Entries - 1, runMs);
+    QCOMPARE(readFile(path), bytes.mid(bytes.lastIndexOf("f" + QByteArray::number(Entries - 1) + ".bin -> ")));
+    // Generous: the machine is shared, and sanitizers slow everything down.
+    QVERIFY2(loadMs < 5000, qPrintable(QString::number(loadMs)));
+    QVERIFY2(runMs < 60000, qPrintable(QString::number(runMs)));
+}
+
+void TestListSharing::runKeepsLinesAddedMeanwhile()
+{
+    // Through the real program: a line added by hand while a run goes stays in the
+    // list and is not fetched in that run; the windows-1252 line that failed is kept
+    // byte for byte.
+    TestServer server(QJsonObject{
+                          {QStringLiteral("/slow"), QJsonArray{QJsonObject{{QStringLiteral("sleep"), 1.0}},
+                                                               QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QStringLiteral("slow")}}}},
+                          {QStringLiteral("/ok"), QJsonArray{QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QStringLiteral("ok")}}}}},
+                      true);
+    QVERIFY2(server.ok(), qPrintable(server.error()));
+    ProgramFolder program;
+    const QByteArray kept = "M\xE4rz.pdf -> " + server.url(QStringLiteral("/gone")).toUtf8() + "\r\n";
+    const QByteArray added = "added -> " + server.url(QStringLiteral("/added")).toUtf8() + "\r\n";
+    writeFile(program.listFile(), kept + "ok -> " + server.url(QStringLiteral("/ok")).toUtf8() + "\r\nslow -> "
+                                       + server.url(QStringLiteral("/slow")).toUtf8() + "\r\n");
+    QProcessEnvironment env = program.environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(program.exe(), {QStringLiteral("/DOWNLOAD")});
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    while (!out.contains("Kommando: Execute " + server.url(QStringLiteral("/slow")).toUtf8()) && clock.elapsed() < 20000
+           && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(100);
+        out += process.readAllStandardOutput();
+    }
+    QFile file(program.listFile());
+    QVERIFY(file.open(QIODevice::Append));
+    file.write(added);
+    file.close();
+    QVERIFY(process.waitForFinished(30000));
+    out += process.readAllStandardOutput();
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(readFile(program.listFile()), kept + added);
+    QVERIFY2(out.contains("wurde außerhalb geändert: 1 neu, 0 entfernt"), out.right(800).constData());
+    QVERIFY(!server.requestLines().join(u'\n').contains(QStringLiteral("/added")));
+}
+
+QTEST_GUILESS_MAIN(TestListSharing)
+#include "tst_listsharing.moc"
