@@ -11,8 +11,8 @@ QString SystemErrorText(int errnum)
     case EACCES:
     case EPERM: return QStringLiteral("Zugriff verweigert");
     case EROFS: return QStringLiteral("Datenträger ist schreibgeschützt");
-    case ENOENT: return QStringLiteral("Ordner nicht gefunden");
-    case ENOTDIR: return QStringLiteral("Download-Ordner ist kein Ordner");
+    case ENOENT: return QStringLiteral("Datei oder Ordner nicht gefunden");
+    case ENOTDIR: return QStringLiteral("Ein Teil des Pfades ist kein Ordner");
     case EISDIR: return QStringLiteral("Ist ein Ordner");
     case ENAMETOOLONG: return QStringLiteral("Dateiname zu lang");
     case EEXIST: return QStringLiteral("Datei existiert bereits");

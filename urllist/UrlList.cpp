@@ -1,6 +1,7 @@
 #include "urllist/UrlList.h"
 
 #include "log/ActivityLog.h"
+#include "log/SystemErrorText.h"
 #include "urllist/UrlEntry.h"
 
 #include <QFileInfo>
@@ -32,10 +33,6 @@ QByteArray joined(const QList<QByteArray> &lines)
     return bytes;
 }
 
-QString errorText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 } // namespace
 
 UrlList::UrlList(ActivityLog *log, QObject *parent)
@@ -123,7 +120,7 @@ bool UrlList::LoadUrlList()
     QByteArray bytes;
     ListFileDisk::Stamp stamp;
     if (!m_disk.read(&bytes, &stamp))
-        return unreadable(errorText(errno));
+        return unreadable(SystemErrorText(errno));
     m_unreadEntries = false;
     const QList<ListLine> loaded = ParseListLines(bytes);
     QList<QByteArray> lineBytes;
@@ -200,7 +197,7 @@ bool UrlList::writeNow()
     }
     if (error != 0) {
         m_fileTrouble = true;
-        const QString reason = error > 0 ? errorText(error) : QStringLiteral("sie wird ständig von außen geändert");
+        const QString reason = error > 0 ? SystemErrorText(error) : QStringLiteral("sie wird ständig von außen geändert");
         reportTrouble(QStringLiteral("### Liste %1 kann nicht gespeichert werden: %2").arg(m_file, reason));
         return false;
     }
@@ -271,7 +268,7 @@ bool UrlList::catchUpWithFile()
     ListFileDisk::Stamp stamp;
     if (!m_disk.read(&bytes, &stamp)) {
         m_fileTrouble = true;
-        reportTrouble(QStringLiteral("### Liste %1 kann nicht gelesen werden: %2").arg(m_file, errorText(errno)));
+        reportTrouble(QStringLiteral("### Liste %1 kann nicht gelesen werden: %2").arg(m_file, SystemErrorText(errno)));
         return false;
     }
     const QList<ListLine> disk = ParseListLines(bytes);

@@ -559,7 +559,7 @@ void TestInet::partFileCannotBeMade()
     inet.Execute(nginx.url("/big.bin"));
     QVERIFY(rec.waitForEnd());
     QCOMPARE(inet.ResponseCode(), int(Inet::SpoolFailure));
-    QCOMPARE(inet.ResponseInfo(), QStringLiteral("Datei im Download-Ordner nicht anlegbar: Ordner nicht gefunden"));
+    QCOMPARE(inet.ResponseInfo(), QStringLiteral("Datei im Download-Ordner nicht anlegbar: Datei oder Ordner nicht gefunden"));
     QVERIFY_THROWS_EXCEPTION(TransferError, inet.GetChunk(2048));
 }
 

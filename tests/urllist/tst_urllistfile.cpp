@@ -208,7 +208,7 @@ void TestUrlListFile::failedSaveKeepsOldFileAndCatchesUp()
     QCOMPARE(list.count(), 201);
     QVERIFY(list.fileTroubleSeen());
     const QString last = logMessages(log).constLast();
-    QVERIFY2(last.startsWith(QStringLiteral("### ")) && last.contains(path) && last.contains(QStringLiteral("File too large")),
+    QVERIFY2(last.startsWith(QStringLiteral("### ")) && last.contains(path) && last.endsWith(QStringLiteral(": Datei zu groß")),
              qPrintable(last));
 
     QVERIFY(list.SaveUrlList());
@@ -228,8 +228,8 @@ void TestUrlListFile::saveOverFolderOrBelowFileIsReported()
         QString path;
         QString reason;
     } cases[] = {
-        {dir.filePath(QStringLiteral("plain/URL-Liste.INI")), QStringLiteral("Not a directory")},
-        {dir.filePath(QStringLiteral("URL-Liste.INI")), QStringLiteral("directory")},
+        {dir.filePath(QStringLiteral("plain/URL-Liste.INI")), QStringLiteral(": Ein Teil des Pfades ist kein Ordner")},
+        {dir.filePath(QStringLiteral("URL-Liste.INI")), QStringLiteral(": Ist ein Ordner")},
     };
     for (const auto &c : cases) {
         ActivityLog log;
