@@ -102,13 +102,13 @@ RequestPolicy::Verdict RequestPolicy::follow(const QByteArray &target, int statu
     return {};
 }
 
-RequestPolicy::Verdict RequestPolicy::checkHead(CURL *easy, long status)
+RequestPolicy::Verdict RequestPolicy::checkHead(CURL *easy, long status, bool rangeAsked)
 {
     if (status == 101)
         return refuse(TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: Protokollwechsel (Status 101) nicht angefordert"));
     if (status < 200)
         return refuse(TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: keine endgültige Antwort (Status %1)").arg(status));
-    if (status == 206)
+    if (status == 206 && !rangeAsked)
         return refuse(TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: Teilinhalt (Status 206) ohne Bereichsanfrage"));
     curl_header *field = nullptr;
     qint64 length = -1;
