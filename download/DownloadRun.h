@@ -30,6 +30,8 @@ public:
     void setHost(Host host) { m_host = std::move(host); }
     // Overrides the request time-out; for tests of stalled servers.
     void setRequestTimeoutMs(int milliseconds) { m_requestTimeoutMs = milliseconds; }
+    // Overrides the first wait before another try (later ones grow from it); for tests.
+    void setRetryWaitMs(int milliseconds) { m_retryWaitMs = milliseconds; }
 
     void DownloadAll();
 
@@ -39,12 +41,13 @@ public:
     int failed() const { return m_failed; }
     bool aborted() const { return m_aborted; }
 
-    // Removes the hidden files a killed run left behind in dir.
-    static void RemoveLeftovers(const QString &dir);
+    // Removes the hidden files in dir that no entry of list will continue.
+    static void RemoveLeftovers(const QString &dir, const UrlList &list);
 
 private:
     enum class Outcome { Arrived, NotFound, Failed, Aborted };
     Outcome downloadEntry(int k);
+    bool fetch(const QString &url);
     Outcome readBody(const QString &path);
 
     ActivityLog *m_log;
@@ -55,6 +58,7 @@ private:
     bool m_batchMode = false;
     Host m_host;
     int m_requestTimeoutMs = 0;
+    int m_retryWaitMs = 0;
     bool m_running = false;
     bool m_aborted = false;
     int m_arrived = 0;

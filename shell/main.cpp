@@ -35,6 +35,10 @@ int main(int argc, char *argv[])
     const int timeoutMs = qEnvironmentVariableIntValue("QUORVEX_REQUEST_TIMEOUT_MS", &ok);
     if (ok && timeoutMs > 0)
         program.run()->setRequestTimeoutMs(timeoutMs);
+    // Nor the pauses before another try of a passing failure.
+    const int retryWaitMs = qEnvironmentVariableIntValue("QUORVEX_RETRY_WAIT_MS", &ok);
+    if (ok && retryWaitMs > 0)
+        program.run()->setRetryWaitMs(retryWaitMs);
     const int status = program.Main(arguments);
     if (program.BatchMode || status >= 0)
         return status;

@@ -3,6 +3,7 @@
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -20,6 +21,7 @@ private Q_SLOTS:
     void waitForCurrentStateReturnsAtOnce();
     void waitForEndsAfterFailure();
     void waitForIgnoresThePreviousTwelve();
+    void pauseEndsWhenTheWindowCloses();
 };
 
 namespace {
@@ -134,6 +136,21 @@ void TestTransferStates::waitForIgnoresThePreviousTwelve()
     states.WaitFor(12);
     QVERIFY(!states.abortRequested());
     QCOMPARE(inet.ResponseCode(), qint32(Inet::TimedOut));
+}
+
+void TestTransferStates::pauseEndsWhenTheWindowCloses()
+{
+    ActivityLog log;
+    TransferStates states(&log, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(states.Pause(50));
+    QVERIFY(clock.elapsed() >= 50);
+    // Closing the window ends a long pause at once, and the run learns of it.
+    QTimer::singleShot(50, &states, [&states] { states.requestAbort(); });
+    clock.start();
+    QVERIFY(!states.Pause(60000));
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestTransferStates)
