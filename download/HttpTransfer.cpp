@@ -2,7 +2,7 @@
 
 #include "download/CurlDriver.h"
 #include "download/CurlErrorText.h"
-#include "download/ResumeCheck.h"
+#include "download/PartFile.h"
 #include "download/RetryPolicy.h"
 #include "download/StateCode.h"
 #include "download/TransferError.h"
@@ -60,10 +60,7 @@ void HttpTransfer::start(const QString &url, PartFile *body, const QString &body
         fail(verdict.code, verdict.text);
         return;
     }
-    m_kept = m_body->findKept(bodyDir, url);
-    // A kept body that is already whole still asks for its last byte: the answer
-    // shows whether it is still the same version.
-    m_rangeFrom = m_kept.size > 0 ? std::min(m_kept.size, m_kept.total - 1) : -1;
+    m_kept.begin(m_body, bodyDir, url);
     startHop(request);
 }
 
@@ -84,10 +81,8 @@ void HttpTransfer::reset()
     m_refusal.reset();
     m_passing = false;
     m_retryAfterS = -1;
-    m_resumedFrom = 0;
     m_startOver = false;
-    m_rangeFrom = -1;
-    m_kept = {};
+    m_kept.clear();
 }
 
 void HttpTransfer::releaseEasy()
@@ -146,14 +141,7 @@ bool HttpTransfer::configure(CURL *easy, const QByteArray &url)
     set(CURLOPT_HEADERDATA, this);
     set(CURLOPT_WRITEFUNCTION, &HttpTransfer::write);
     set(CURLOPT_WRITEDATA, this);
-    m_headers.reset();
-    if (m_rangeFrom >= 0) {
-        set(CURLOPT_RANGE, (QByteArray::number(m_rangeFrom) + '-').constData());
-        m_headers.reset(curl_slist_append(nullptr, ("If-Range: " + m_kept.validator).constData()));
-        ok = ok && m_headers;
-        set(CURLOPT_HTTPHEADER, m_headers.get());
-    }
-    return ok;
+    return ok && m_kept.configure(easy);
 }
 
 curl_socket_t HttpTransfer::openSocket(void *clientp, curlsocktype, struct curl_sockaddr *address)
@@ -244,20 +232,19 @@ bool HttpTransfer::headEnded()
         m_redirect = true;
         return true;
     }
-    const bool ranged = m_rangeFrom >= 0;
-    if (ranged && (status == 416 || (status == 206 && !ResumeCheck::fits(m_easy.get(), m_rangeFrom, m_kept.validator, m_kept.total)))) {
+    if (m_kept.startsOver(m_easy.get(), status)) {
         // The kept bytes cannot be continued by this answer: ask for the whole body.
         m_startOver = true;
         return false;
     }
     if (status >= 400)
         return refuseStatus(status);
-    const RequestPolicy::Verdict verdict = RequestPolicy::checkHead(m_easy.get(), status, ranged);
+    const RequestPolicy::Verdict verdict = RequestPolicy::checkHead(m_easy.get(), status, m_kept.ranged());
     if (!verdict.ok) {
         refuse(verdict.code, verdict.text);
         return false;
     }
-    return status == 206 ? continueKept() : startBody();
+    return takeBody(status);
 }
 
 bool HttpTransfer::refuseStatus(long status)
@@ -274,13 +261,10 @@ bool HttpTransfer::refuseStatus(long status)
     return false;
 }
 
-// A whole body: whatever was kept for this URL makes way for it.
-bool HttpTransfer::startBody()
+bool HttpTransfer::takeBody(long status)
 {
-    curl_off_t length = -1;
-    m_announced = curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK ? length : -1;
     try {
-        m_body->open(m_bodyDir, m_url, ResumeCheck::validatorOf(m_easy.get()), m_announced);
+        m_announced = m_kept.take(m_easy.get(), status);
     } catch (const FileError &e) {
         refuse(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht anlegbar: ") + e.description());
         return false;
@@ -289,27 +273,10 @@ bool HttpTransfer::startBody()
     return true;
 }
 
-// The rest of the kept body, checked to continue it exactly.
-bool HttpTransfer::continueKept()
-{
-    try {
-        m_body->resume(m_rangeFrom);
-    } catch (const FileError &e) {
-        refuse(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + e.description());
-        return false;
-    }
-    m_resumedFrom = m_rangeFrom;
-    m_announced = m_kept.total;
-    m_bodyTaken = true;
-    return true;
-}
-
 void HttpTransfer::startOver()
 {
     m_startOver = false;
-    m_rangeFrom = -1;
-    m_kept = {};
-    m_body->discard();
+    m_kept.forget();
     QByteArray request;
     const RequestPolicy::Verdict verdict = m_policy.begin(m_url, &request);
     if (!verdict.ok)

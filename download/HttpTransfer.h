@@ -1,7 +1,7 @@
 #pragma once
 
 #include "download/CurlHandles.h"
-#include "download/PartFile.h"
+#include "download/KeptBody.h"
 #include "download/RequestPolicy.h"
 
 #include <QElapsedTimer>
@@ -13,6 +13,7 @@
 #include <optional>
 
 class CurlDriver;
+class PartFile;
 
 // One GET with its redirects, each hop a request of its own that libcurl reads and we
 // judge (RequestPolicy). Reports the numbered states through the sink, writes the
@@ -21,9 +22,7 @@ class CurlDriver;
 // time-out after the request went out, and the body must bring at least FloorBytes
 // in every time-out period.
 //
-// A body an earlier request left (PartFile) is continued: the request asks for the
-// rest with Range and If-Range, and takes a partial answer only when it continues
-// exactly that version; anything else, and a whole answer, starts the body afresh.
+// A body an earlier request of the URL left is continued where it fits (KeptBody).
 class HttpTransfer : public QObject
 {
     Q_OBJECT
@@ -60,14 +59,14 @@ public:
     QString info() const { return m_info; }
     int httpStatus() const { return m_httpStatus; }
     // Of the whole body, counting what an earlier request left.
-    qint64 received() const { return m_resumedFrom + m_received; }
+    qint64 received() const { return m_kept.resumedFrom() + m_received; }
     qint64 announced() const { return m_announced; }
     // Whether the failure may pass: a cut, a time-out, a server busy for a moment.
     bool failurePasses() const { return m_passing; }
     // The wait the server asked for before another try (Retry-After); -1 if none.
     int retryAfterS() const { return m_retryAfterS; }
     // Where this request took up the kept body; 0 when the body came from its start.
-    qint64 resumedFrom() const { return m_resumedFrom; }
+    qint64 resumedFrom() const { return m_kept.resumedFrom(); }
 
 private:
     enum class Phase { Connect, AwaitingHead, Body };
@@ -84,8 +83,7 @@ private:
     size_t headLine(const QByteArray &line);
     bool headEnded();
     bool refuseStatus(long status);
-    bool startBody();
-    bool continueKept();
+    bool takeBody(long status);
     void startOver();
     size_t bodyData(const char *data, size_t length);
     void enterPhase(Phase phase);
@@ -104,10 +102,8 @@ private:
     PartFile *m_body = nullptr;
     QString m_bodyDir;
     QString m_url;
-    PartFile::Kept m_kept;
-    qint64 m_rangeFrom = -1; // the N of "Range: bytes=N-" asked on this chain; -1 none
+    KeptBody m_kept;
     bool m_startOver = false;
-    CurlSlist m_headers;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     int m_timeoutMs = 45000;
     QTimer m_watchdog;
@@ -139,7 +135,6 @@ private:
     bool m_failed = false;
     bool m_passing = false;
     int m_retryAfterS = -1;
-    qint64 m_resumedFrom = 0;
     qint32 m_code = 0;
     QString m_info;
     int m_httpStatus = 0;

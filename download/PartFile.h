@@ -22,7 +22,7 @@ public:
     // Writes and reads go to the disk in blocks of this size, not piece by piece.
     static constexpr qsizetype BlockSize = 256 * 1024;
     // Bytes wait in memory at most this long, so a kill on a slow line loses little.
-    static constexpr qint64 FlushIntervalMs = 1000;
+    static constexpr qint64 FlushIntervalMs = 250;
     // Kept bodies not written to for this long are given up.
     static constexpr qint64 MaxAgeS = 30 * 24 * 3600;
 
