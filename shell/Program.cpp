@@ -170,9 +170,8 @@ int Program::Main(const QString &arguments)
     m_form->show();
     if (unseen)
         m_form->setUpdatesEnabled(false);
-    m_list->LoadUrlList();
-    // Only now is it known whose unfinished bodies are worth keeping.
-    if (m_downloadDirUsable)
+    // Only a list read whole says whose unfinished bodies are worth keeping.
+    if (m_list->LoadUrlList() && m_downloadDirUsable)
         DownloadRun::RemoveLeftovers(DownloadDir, *m_list);
     BatchMode = batch;
     m_run->setBatchMode(BatchMode);
