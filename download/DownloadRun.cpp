@@ -12,9 +12,7 @@
 #include "urllist/UrlList.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 
 namespace {
 // The size of the pieces the body is read in.
@@ -35,6 +33,15 @@ bool isNotFoundPage(const QByteArray &piece)
             text.append(char(byte >= 'A' && byte <= 'Z' ? byte + 32 : byte));
     }
     return text.contains("404 not found");
+}
+
+// A pause for the log: whole seconds as they are, shortened test pauses in
+// thousandths.
+QString secondsText(qint64 ms)
+{
+    if (ms % 1000 == 0)
+        return QString::number(ms / 1000);
+    return QString::number(double(ms) / 1000.0, 'f', 3).replace(u'.', u',');
 }
 
 void logFailure(ActivityLog *log, const QString &description, qint64 code)
@@ -160,13 +167,6 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         m_list->SaveUrlList();
     }
     return outcome;
-}
-
-static QString secondsText(qint64 ms)
-{
-    if (ms % 1000 == 0)
-        return QString::number(ms / 1000);
-    return QString::number(double(ms) / 1000.0, 'f', 3).replace(u'.', u',');
 }
 
 // Requests url until it arrives or fails for good. A failure that may pass is tried
