@@ -17,20 +17,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-// The reason phrase of a status line, for showing only: whatever follows the status
-// code libcurl read.
-QString reasonPhrase(const QByteArray &statusLine, long status)
-{
-    const QByteArray code = QByteArray::number(status);
-    const qsizetype space = statusLine.indexOf(' ');
-    const qsizetype at = space < 0 ? -1 : statusLine.indexOf(code, space);
-    if (at < 0)
-        return {};
-    return SafeText(statusLine.mid(at + code.size()).trimmed());
-}
-} // namespace
-
 HttpTransfer::HttpTransfer(CurlDriver *driver, Sink sink, QObject *parent)
     : QObject(parent)
     , m_driver(driver)
@@ -254,10 +240,7 @@ bool HttpTransfer::refuseStatus(long status)
     curl_off_t after = 0;
     if (curl_easy_getinfo(m_easy.get(), CURLINFO_RETRY_AFTER, &after) == CURLE_OK && after > 0)
         m_retryAfterS = int(std::min<curl_off_t>(after, INT_MAX));
-    const QString reason = reasonPhrase(m_statusLine, status);
-    refuse(int(status), QStringLiteral("Server meldet Status %1").arg(status)
-                            + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')'),
-           RetryPolicy::statusPasses(status));
+    refuse(int(status), RequestPolicy::statusText(m_statusLine, status), RetryPolicy::statusPasses(status));
     return false;
 }
 

@@ -128,3 +128,12 @@ RequestPolicy::Verdict RequestPolicy::checkHead(CURL *easy, long status, bool ra
     }
     return {};
 }
+
+QString RequestPolicy::statusText(const QByteArray &statusLine, long status)
+{
+    const QByteArray code = QByteArray::number(status);
+    const qsizetype space = statusLine.indexOf(' ');
+    const qsizetype at = space < 0 ? -1 : statusLine.indexOf(code, space);
+    const QString reason = at < 0 ? QString() : SafeText(statusLine.mid(at + code.size()).trimmed());
+    return QStringLiteral("Server meldet Status %1").arg(status) + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')');
+}

@@ -34,6 +34,9 @@ public:
     // must be one we asked for (206 only when a range was asked) and every
     // Content-Length a single plain number.
     static Verdict checkHead(CURL *easy, long status, bool rangeAsked = false);
+    // What the log says of an error status: the number libcurl read, and the reason
+    // phrase the server put after it in its status line, made safe to show.
+    static QString statusText(const QByteArray &statusLine, long status);
 
 private:
     struct Parts
