@@ -22,8 +22,13 @@ struct CurlStringDeleter
 {
     void operator()(char *text) const { curl_free(text); }
 };
+struct CurlSlistDeleter
+{
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
 
 using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;

@@ -3,6 +3,7 @@
 #include "download/Inet.h"
 #include "download/LocalPath.h"
 #include "download/PartFile.h"
+#include "download/RetryPolicy.h"
 #include "download/StateCode.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
@@ -12,9 +13,7 @@
 #include "urllist/UrlList.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 
 #include <algorithm>
 
@@ -24,8 +23,6 @@ constexpr int ChunkSize = 2048;
 // How long the window may go without its events while a finished body's pieces are
 // written; the waits in the chunk loop end at once then.
 constexpr qint64 CatchUpMs = 25;
-// Hidden files of the run: the body's part file, and the spool file of older versions.
-constexpr const char *SpoolPrefix = ".quorvex-spool-";
 
 // Whether the first piece is a "404 not found" page: its printable bytes, in any
 // letter case.
@@ -39,6 +36,15 @@ bool isNotFoundPage(const QByteArray &piece)
             text.append(char(byte >= 'A' && byte <= 'Z' ? byte + 32 : byte));
     }
     return text.contains("404 not found");
+}
+
+// A pause for the log: whole seconds as they are, shortened test pauses in
+// thousandths.
+QString secondsText(qint64 ms)
+{
+    if (ms % 1000 == 0)
+        return QString::number(ms / 1000);
+    return QString::number(double(ms) / 1000.0, 'f', 3).replace(u'.', u',');
 }
 
 void logFailure(ActivityLog *log, const QString &description, qint64 code)
@@ -65,13 +71,12 @@ DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferSt
 {
 }
 
-void DownloadRun::RemoveLeftovers(const QString &dir)
+void DownloadRun::RemoveLeftovers(const QString &dir, const UrlList &list)
 {
-    const QDir folder(dir);
-    const QStringList names = folder.entryList({QLatin1String(PartFile::Prefix) + u'*', QLatin1String(SpoolPrefix) + u'*'},
-                                               QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
-    for (const QString &name : names)
-        QFile::remove(folder.filePath(name));
+    QStringList urls;
+    for (const QString &line : list.lines())
+        urls << UrlEntry::parse(line).url;
+    PartFile::RemoveLeftovers(dir, urls);
 }
 
 void DownloadRun::DownloadAll()
@@ -153,10 +158,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         m_progress->begin(k, fileName);
     QElapsedTimer sinceRequest;
     sinceRequest.start();
-    m_log->WriteLog(QStringLiteral("Kommando: Execute ") + SafeUrl(url));
-    m_inet->Execute(url);
-    m_states->WaitFor(ResponseCompleted);
-    if (m_states->abortRequested()) {
+    if (!fetch(url)) {
         m_inet->Cancel();
         return Outcome::Aborted;
     }
@@ -184,6 +186,39 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         m_list->SaveUrlList();
     }
     return outcome;
+}
+
+// Requests url until it arrives or fails for good. A failure that may pass is tried
+// again after a pause, each try continuing from the bytes already in. False when the
+// program is being closed.
+bool DownloadRun::fetch(const QString &url)
+{
+    for (int retry = 0;; ++retry) {
+        m_log->WriteLog(QStringLiteral("Kommando: Execute ") + SafeUrl(url));
+        m_inet->Execute(url);
+        m_states->WaitFor(ResponseCompleted);
+        if (m_states->abortRequested())
+            return false;
+        if (m_inet->ResponseCode() == 0 || !m_inet->failurePasses())
+            break;
+        const qint64 waitMs = RetryPolicy::waitMs(retry + 1, m_inet->retryAfterS(),
+                                                  m_retryWaitMs > 0 ? m_retryWaitMs : RetryPolicy::FirstWaitMs);
+        if (waitMs < 0) {
+            if (retry < RetryPolicy::MaxRetries)
+                m_log->WriteLog(QStringLiteral("Kein neuer Versuch: der Server bittet um %1 s Geduld").arg(m_inet->retryAfterS()));
+            break;
+        }
+        m_log->WriteLog(QStringLiteral("Neuer Versuch %1 von %2 in %3 s: ")
+                            .arg(retry + 1)
+                            .arg(RetryPolicy::MaxRetries)
+                            .arg(secondsText(waitMs))
+                        + m_inet->ResponseInfo());
+        if (!m_states->Pause(waitMs))
+            return false;
+    }
+    if (const qint64 from = m_inet->resumedFrom(); from > 0)
+        m_log->WriteLog(QStringLiteral("Übertragung ab Byte %1 fortgesetzt").arg(from));
+    return true;
 }
 
 // The guarded part: the pieces of the finished body, read back from the part file it

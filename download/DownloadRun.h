@@ -34,6 +34,8 @@ public:
     void setProgress(TransferProgress *progress) { m_progress = progress; }
     // Overrides the 45-second request time-out; for tests of stalled servers.
     void setRequestTimeoutMs(int milliseconds) { m_requestTimeoutMs = milliseconds; }
+    // Overrides the first wait before another try (later ones grow from it); for tests.
+    void setRetryWaitMs(int milliseconds) { m_retryWaitMs = milliseconds; }
 
     void DownloadAll();
 
@@ -45,12 +47,13 @@ public:
 
     // The line standard output gets in place of a body's per-piece lines.
     static QString PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds);
-    // Removes the hidden files a killed run left behind in dir.
-    static void RemoveLeftovers(const QString &dir);
+    // Removes the hidden files in dir that no entry of list will continue.
+    static void RemoveLeftovers(const QString &dir, const UrlList &list);
 
 private:
     enum class Outcome { Arrived, NotFound, Failed, Aborted };
     Outcome downloadEntry(int k);
+    bool fetch(const QString &url);
     Outcome readBody(const QString &path, const QElapsedTimer &sinceRequest);
 
     ActivityLog *m_log;
@@ -62,6 +65,7 @@ private:
     Host m_host;
     TransferProgress *m_progress = nullptr;
     int m_requestTimeoutMs = 0;
+    int m_retryWaitMs = 0;
     bool m_running = false;
     bool m_aborted = false;
     int m_arrived = 0;

@@ -3,6 +3,7 @@
 #include "download/CurlDriver.h"
 #include "download/CurlErrorText.h"
 #include "download/PartFile.h"
+#include "download/RetryPolicy.h"
 #include "download/StateCode.h"
 #include "download/TransferError.h"
 #include "log/SafeText.h"
@@ -10,22 +11,11 @@
 
 #include <QUrl>
 
+#include <algorithm>
+#include <climits>
+
 #include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-// The reason phrase of a status line, for showing only: whatever follows the status
-// code libcurl read.
-QString reasonPhrase(const QByteArray &statusLine, long status)
-{
-    const QByteArray code = QByteArray::number(status);
-    const qsizetype space = statusLine.indexOf(' ');
-    const qsizetype at = space < 0 ? -1 : statusLine.indexOf(code, space);
-    if (at < 0)
-        return {};
-    return SafeText(statusLine.mid(at + code.size()).trimmed());
-}
-} // namespace
 
 HttpTransfer::HttpTransfer(CurlDriver *driver, Sink sink, QObject *parent)
     : QObject(parent)
@@ -49,12 +39,14 @@ void HttpTransfer::start(const QString &url, PartFile *body, const QString &body
     m_body = body;
     m_bodyDir = bodyDir;
     m_timeoutMs = timeoutMs;
+    m_url = url;
     QByteArray request;
     const RequestPolicy::Verdict verdict = m_policy.begin(url, &request);
     if (!verdict.ok) {
         fail(verdict.code, verdict.text);
         return;
     }
+    m_kept.begin(m_body, bodyDir, url);
     startHop(request);
 }
 
@@ -73,6 +65,10 @@ void HttpTransfer::reset()
     m_received = 0;
     m_announced = -1;
     m_refusal.reset();
+    m_passing = false;
+    m_retryAfterS = -1;
+    m_startOver = false;
+    m_kept.clear();
 }
 
 void HttpTransfer::releaseEasy()
@@ -85,7 +81,7 @@ void HttpTransfer::releaseEasy()
 
 void HttpTransfer::startHop(const QByteArray &url)
 {
-    m_resolved = m_connecting = m_sent = m_responding = m_inHead = m_headDone = m_redirect = false;
+    m_resolved = m_connecting = m_sent = m_responding = m_inHead = m_headDone = m_redirect = m_bodyTaken = false;
     m_headBytes = m_redirectBody = 0;
     m_statusLine.clear();
     m_errorBuffer[0] = 0;
@@ -131,7 +127,7 @@ bool HttpTransfer::configure(CURL *easy, const QByteArray &url)
     set(CURLOPT_HEADERDATA, this);
     set(CURLOPT_WRITEFUNCTION, &HttpTransfer::write);
     set(CURLOPT_WRITEDATA, this);
-    return ok;
+    return ok && m_kept.configure(easy);
 }
 
 curl_socket_t HttpTransfer::openSocket(void *clientp, curlsocktype, struct curl_sockaddr *address)
@@ -222,28 +218,53 @@ bool HttpTransfer::headEnded()
         m_redirect = true;
         return true;
     }
-    if (status >= 400) {
-        // An error page is not the file; stop here instead of fetching it.
-        m_httpStatus = int(status);
-        const QString reason = reasonPhrase(m_statusLine, status);
-        refuse(int(status), QStringLiteral("Server meldet Status %1").arg(status)
-                                + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')'));
+    if (m_kept.startsOver(m_easy.get(), status)) {
+        // The kept bytes cannot be continued by this answer: ask for the whole body.
+        m_startOver = true;
         return false;
     }
-    const RequestPolicy::Verdict verdict = RequestPolicy::checkHead(m_easy.get(), status);
+    if (status >= 400)
+        return refuseStatus(status);
+    const RequestPolicy::Verdict verdict = RequestPolicy::checkHead(m_easy.get(), status, m_kept.ranged());
     if (!verdict.ok) {
         refuse(verdict.code, verdict.text);
         return false;
     }
-    curl_off_t length = -1;
-    m_announced = curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK ? length : -1;
+    return takeBody(status);
+}
+
+bool HttpTransfer::refuseStatus(long status)
+{
+    // An error page is not the file; stop here instead of fetching it.
+    m_httpStatus = int(status);
+    curl_off_t after = 0;
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_RETRY_AFTER, &after) == CURLE_OK && after > 0)
+        m_retryAfterS = int(std::min<curl_off_t>(after, INT_MAX));
+    refuse(int(status), RequestPolicy::statusText(m_statusLine, status), RetryPolicy::statusPasses(status));
+    return false;
+}
+
+bool HttpTransfer::takeBody(long status)
+{
     try {
-        m_body->open(m_bodyDir);
+        m_announced = m_kept.take(m_easy.get(), status);
     } catch (const FileError &e) {
         refuse(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht anlegbar: ") + e.description());
         return false;
     }
+    m_bodyTaken = true;
     return true;
+}
+
+void HttpTransfer::startOver()
+{
+    m_startOver = false;
+    m_kept.forget();
+    QByteArray request;
+    const RequestPolicy::Verdict verdict = m_policy.begin(m_url, &request);
+    if (!verdict.ok)
+        return fail(verdict.code, verdict.text);
+    startHop(request);
 }
 
 size_t HttpTransfer::write(char *data, size_t size, size_t count, void *userp)
@@ -260,7 +281,7 @@ size_t HttpTransfer::bodyData(const char *data, size_t length)
         refuse(TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: Weiterleitung mit übergroßem Inhalt"));
         return 0;
     }
-    if (!m_body || !m_body->isOpen())
+    if (!m_bodyTaken || !m_body || !m_body->isOpen())
         return 0;
     if (const int error = m_body->append(data, qsizetype(length))) {
         refuse(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + SystemErrorText(error));
@@ -287,12 +308,14 @@ void HttpTransfer::watchdogFired()
         return;
     }
     releaseEasy();
+    // No connection within the time-out is a host that is down, not a passing stall.
+    const bool passing = m_phase != Phase::Connect;
     if (m_phase == Phase::Body && got > 0)
-        fail(TransferError::TooSlow, QStringLiteral("Übertragung zu langsam: weniger als %1 Byte in %2 s").arg(FloorBytes).arg(secondsText()));
+        fail(TransferError::TooSlow, QStringLiteral("Übertragung zu langsam: weniger als %1 Byte in %2 s").arg(FloorBytes).arg(secondsText()), passing);
     else if (m_phase == Phase::AwaitingHead && m_headBytes > 0)
-        fail(TransferError::TimedOut, QStringLiteral("Zeitüberschreitung: Antwortkopf nach %1 s nicht vollständig").arg(secondsText()));
+        fail(TransferError::TimedOut, QStringLiteral("Zeitüberschreitung: Antwortkopf nach %1 s nicht vollständig").arg(secondsText()), passing);
     else
-        fail(TransferError::TimedOut, QStringLiteral("Zeitüberschreitung: %1 s ohne Antwort").arg(secondsText()));
+        fail(TransferError::TimedOut, QStringLiteral("Zeitüberschreitung: %1 s ohne Antwort").arg(secondsText()), passing);
     if (m_sink.ended)
         m_sink.ended();
 }
@@ -324,16 +347,18 @@ void HttpTransfer::finishHop(CURLcode result)
     if (curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK)
         effective = nullptr;
     const QByteArray next = target ? QByteArray(target) : QByteArray();
-    CurlFailure failure{result, osErrno, m_headDone, m_policy.hops() > 0, m_received, m_announced,
+    CurlFailure failure{result, osErrno, m_headDone, m_policy.hops() > 0, received(), m_announced,
                         SafeText(QUrl(QString::fromUtf8(effective ? effective : "")).host()),
                         QString::fromUtf8(m_errorBuffer)};
     releaseEasy();
 
+    if (m_startOver)
+        return startOver();
     if (m_refusal)
-        return fail(m_refusal->first, m_refusal->second);
+        return fail(m_refusal->code, m_refusal->info, m_refusal->passing);
     if (result != CURLE_OK) {
         const FailureText text = CurlErrorText(failure);
-        return fail(text.code, text.text);
+        return fail(text.code, text.text, RetryPolicy::failurePasses(result, text.code));
     }
     if (status > 0 && status < 200) {
         const RequestPolicy::Verdict verdict = RequestPolicy::checkHead(nullptr, status);
@@ -342,7 +367,7 @@ void HttpTransfer::finishHop(CURLcode result)
     if (!m_headDone) {
         // libcurl takes a connection closed inside the head for the end of an empty
         // body; the empty line that ends every head never came.
-        return fail(TransferError::Incomplete, QStringLiteral("Übertragung unvollständig: Verbindung in den Kopfzeilen beendet"));
+        return fail(TransferError::Incomplete, QStringLiteral("Übertragung unvollständig: Verbindung in den Kopfzeilen beendet"), true);
     }
     if (m_redirect) {
         QByteArray request;
@@ -353,24 +378,26 @@ void HttpTransfer::finishHop(CURLcode result)
     }
     if (const int error = m_body->finishWriting())
         return fail(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + SystemErrorText(error));
-    if (m_announced >= 0 && m_received != m_announced)
-        return fail(TransferError::Incomplete, CurlErrorText({CURLE_PARTIAL_FILE, 0, true, false, m_received, m_announced, {}, {}}).text);
+    if (m_announced >= 0 && received() != m_announced)
+        return fail(TransferError::Incomplete, CurlErrorText({CURLE_PARTIAL_FILE, 0, true, false, received(), m_announced, {}, {}}).text, true);
     queue(ResponseCompleted);
 }
 
-void HttpTransfer::refuse(qint32 code, const QString &info)
+void HttpTransfer::refuse(qint32 code, const QString &info, bool passing)
 {
     if (!m_refusal)
-        m_refusal.emplace(code, info);
+        m_refusal = Refusal{code, info, passing};
 }
 
-void HttpTransfer::fail(qint32 code, const QString &info)
+void HttpTransfer::fail(qint32 code, const QString &info, bool passing)
 {
     m_failed = true;
     m_code = code;
     m_info = info;
+    m_passing = passing;
+    // What arrived stays for the next request of this URL when it can be continued.
     if (m_body)
-        m_body->discard();
+        m_body->close();
     queue(CommunicationError);
     queue(ResponseCompleted);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/CurlHandles.h"
+#include "download/KeptBody.h"
 #include "download/RequestPolicy.h"
 
 #include <QElapsedTimer>
@@ -20,6 +21,8 @@ class PartFile;
 // finished or failed. Nothing is held forever: the head must be complete within the
 // time-out after the request went out, and the body must bring at least FloorBytes
 // in every time-out period.
+//
+// A body an earlier request of the URL left is continued where it fits (KeptBody).
 class HttpTransfer : public QObject
 {
     Q_OBJECT
@@ -55,8 +58,15 @@ public:
     qint32 code() const { return m_code; }
     QString info() const { return m_info; }
     int httpStatus() const { return m_httpStatus; }
-    qint64 received() const { return m_received; }
+    // Of the whole body, counting what an earlier request left.
+    qint64 received() const { return m_kept.resumedFrom() + m_received; }
     qint64 announced() const { return m_announced; }
+    // Whether the failure may pass: a cut, a time-out, a server busy for a moment.
+    bool failurePasses() const { return m_passing; }
+    // The wait the server asked for before another try (Retry-After); -1 if none.
+    int retryAfterS() const { return m_retryAfterS; }
+    // Where this request took up the kept body; 0 when the body came from its start.
+    qint64 resumedFrom() const { return m_kept.resumedFrom(); }
 
 private:
     enum class Phase { Connect, AwaitingHead, Body };
@@ -72,13 +82,16 @@ private:
     bool configure(CURL *easy, const QByteArray &url);
     size_t headLine(const QByteArray &line);
     bool headEnded();
+    bool refuseStatus(long status);
+    bool takeBody(long status);
+    void startOver();
     size_t bodyData(const char *data, size_t length);
     void enterPhase(Phase phase);
     void watchdogFired();
     void releaseEasy();
     void finishHop(CURLcode result);
-    void fail(qint32 code, const QString &info);
-    void refuse(qint32 code, const QString &info);
+    void fail(qint32 code, const QString &info, bool passing = false);
+    void refuse(qint32 code, const QString &info, bool passing = false);
     void queue(qint16 state);
     QString secondsText() const;
 
@@ -88,6 +101,9 @@ private:
     RequestPolicy m_policy;
     PartFile *m_body = nullptr;
     QString m_bodyDir;
+    QString m_url;
+    KeptBody m_kept;
+    bool m_startOver = false;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     int m_timeoutMs = 45000;
     QTimer m_watchdog;
@@ -103,13 +119,22 @@ private:
     bool m_inHead = false;
     bool m_headDone = false;
     bool m_redirect = false;
+    bool m_bodyTaken = false;
     qint64 m_headBytes = 0;
     QByteArray m_statusLine;
     qint64 m_redirectBody = 0;
 
     // The request as a whole.
-    std::optional<std::pair<qint32, QString>> m_refusal; // decided by us inside a callback
+    struct Refusal
+    {
+        qint32 code;
+        QString info;
+        bool passing;
+    };
+    std::optional<Refusal> m_refusal; // decided by us inside a callback
     bool m_failed = false;
+    bool m_passing = false;
+    int m_retryAfterS = -1;
     qint32 m_code = 0;
     QString m_info;
     int m_httpStatus = 0;

@@ -131,7 +131,7 @@ void Inet::Private::stop()
     ++m_generation;
     m_pending.clear();
     m_transfer.stop();
-    m_body.discard();
+    m_body.close();
     m_chunkHanded = false;
     m_complete = false;
     m_progressShown = -1;
@@ -221,4 +221,19 @@ qint32 Inet::ResponseCode() const
 QString Inet::ResponseInfo() const
 {
     return d->m_shown ? d->m_shown->info : d->m_transfer.info();
+}
+
+bool Inet::failurePasses() const
+{
+    return d->m_transfer.failed() && d->m_transfer.failurePasses();
+}
+
+int Inet::retryAfterS() const
+{
+    return d->m_transfer.retryAfterS();
+}
+
+qint64 Inet::resumedFrom() const
+{
+    return d->m_transfer.failed() ? 0 : d->m_transfer.resumedFrom();
 }

@@ -15,7 +15,9 @@
 //   closed, 11 failure, 12 request finished (after success and after failure alike).
 // Each redirect hop reports its own 1 to 10. The body is written into a hidden part
 // file in the body folder as it arrives; GetChunk reads it back, PublishBody gives
-// that same file its name.
+// that same file its name. A body that does not arrive whole stays in its part file,
+// and the next request for the same URL asks only for the rest; GetChunk still hands
+// out the body from its first byte.
 class Inet : public QObject
 {
     Q_OBJECT
@@ -55,11 +57,20 @@ public:
     // name of fileName in dir after *counter. Returns the path used; throws FileError.
     QString PublishBody(const QString &dir, const QString &fileName, const QString &path, int counter);
 
-    // Ends the current request and its connection and drops the body's part file.
+    // Ends the current request and its connection. An unpublished body stays in its
+    // part file for the next request of its URL when it can be continued.
     void Cancel();
 
     qint32 ResponseCode() const;
     QString ResponseInfo() const;
+
+    // After a failed request: whether the failure may pass (worth another try), and
+    // the wait in seconds the server asked for (-1 when it did not).
+    bool failurePasses() const;
+    int retryAfterS() const;
+    // Where the finished request took up the body an earlier one left; 0 when the
+    // body came from its first byte.
+    qint64 resumedFrom() const;
 
 Q_SIGNALS:
     void StateChanged(qint16 State);

@@ -1,21 +1,25 @@
 #include "download/PartFile.h"
 
 #include "download/LocalPath.h"
+#include "download/PartInfo.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
+#include <QSet>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
 // renameat2() flag: fail with EEXIST instead of replacing the target.
 constexpr unsigned RenameNoReplace = 1u;
-// Random names tried for the hidden file before giving up.
-constexpr int HiddenNameTries = 100;
+// The spool files of older versions; only ever cleared away.
+constexpr const char *SpoolPrefix = ".quorvex-spool-";
 
 int writeAll(int fd, const char *data, qsizetype size)
 {
@@ -35,27 +39,82 @@ int writeAll(int fd, const char *data, qsizetype size)
 
 PartFile::~PartFile()
 {
-    discard();
+    close();
 }
 
-void PartFile::open(const QString &dir)
+void PartFile::setPaths(const QString &dir, const QString &url)
 {
-    discard();
-    for (int attempt = 0; attempt < HiddenNameTries; ++attempt) {
-        const QString candidate = dir + u'/' + QLatin1String(Prefix)
-            + QString::number(QRandomGenerator::global()->generate64(), 36);
-        const int fd = ::open(QFile::encodeName(candidate).constData(),
-                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            m_fd = fd;
-            m_path = candidate;
-            m_buffer.reserve(BlockSize);
-            return;
-        }
-        if (errno != EEXIST)
-            throw FileError(errno);
+    m_path = dir + u'/' + QLatin1String(Prefix) + PartInfo::keyOf(url);
+    m_infoPath = m_path + QLatin1String(InfoSuffix);
+}
+
+void PartFile::resetReading()
+{
+    m_buffer.resize(0);
+    m_readBuffer = QByteArray();
+    m_readBufferPos = 0;
+    m_readPos = 0;
+    m_sinceFlush.start();
+}
+
+PartFile::Kept PartFile::findKept(const QString &dir, const QString &url)
+{
+    close();
+    setPaths(dir, url);
+    const std::optional<PartInfo> info = PartInfo::read(m_infoPath);
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    // A second link means the file was published under its name by a run killed
+    // before it could drop this one: writing here would change the published file.
+    const bool usable = info && info->url == url && fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+        && st.st_nlink == 1 && st.st_uid == ::geteuid() && st.st_size > 0 && st.st_size <= info->total;
+    if (!usable) {
+        if (fd >= 0)
+            ::close(fd);
+        removeFiles();
+        return {};
     }
-    throw FileError(EEXIST);
+    m_fd = fd;
+    m_keep = true;
+    m_size = st.st_size;
+    resetReading();
+    return {m_size, info->validator, info->total};
+}
+
+void PartFile::open(const QString &dir, const QString &url, const QByteArray &validator, qint64 total)
+{
+    // The description goes first and is written again before any new byte: at no
+    // moment do old bytes stand under a new description.
+    discard();
+    setPaths(dir, url);
+    removeFiles();
+    setPaths(dir, url);
+    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int error = errno;
+        m_path.clear();
+        m_infoPath.clear();
+        throw FileError(error);
+    }
+    m_fd = fd;
+    m_size = 0;
+    resetReading();
+    m_buffer.reserve(BlockSize);
+    const PartInfo info{url, validator, total};
+    m_keep = info.resumable() && info.write(m_infoPath) == 0;
+}
+
+void PartFile::resume(qint64 offset)
+{
+    if (m_fd < 0 || offset < 0 || offset > m_size)
+        throw FileError(EBADF);
+    if (offset < m_size && ::ftruncate(m_fd, offset) != 0)
+        throw FileError(errno);
+    if (::lseek(m_fd, offset, SEEK_SET) < 0)
+        throw FileError(errno);
+    m_size = offset;
+    resetReading();
+    m_buffer.reserve(BlockSize);
 }
 
 int PartFile::append(const char *data, qsizetype size)
@@ -63,7 +122,7 @@ int PartFile::append(const char *data, qsizetype size)
     if (m_fd < 0)
         return EBADF;
     m_size += size;
-    if (m_buffer.size() + size <= BlockSize) {
+    if (m_buffer.size() + size <= BlockSize && m_sinceFlush.elapsed() < FlushIntervalMs) {
         m_buffer.append(data, size);
         return 0;
     }
@@ -77,6 +136,7 @@ int PartFile::append(const char *data, qsizetype size)
 
 int PartFile::finishWriting()
 {
+    m_sinceFlush.start();
     if (m_buffer.isEmpty())
         return 0;
     const int error = m_fd < 0 ? EBADF : writeAll(m_fd, m_buffer.constData(), m_buffer.size());
@@ -149,18 +209,57 @@ QString PartFile::publish(const QString &dir, const QString &fileName, const QSt
     throw FileError(EEXIST);
 }
 
-void PartFile::discard()
+void PartFile::close()
 {
     if (m_fd >= 0) {
+        finishWriting();
         ::close(m_fd);
         m_fd = -1;
     }
+    if (!m_keep)
+        removeFiles();
+    m_keep = false;
+    m_size = 0;
+    resetReading();
+    m_path.clear();
+    m_infoPath.clear();
+}
+
+void PartFile::discard()
+{
+    m_keep = false;
     m_buffer.resize(0);
-    m_readBuffer = QByteArray();
-    m_readBufferPos = 0;
-    m_size = m_readPos = 0;
-    if (!m_path.isEmpty()) {
+    close();
+}
+
+void PartFile::removeFiles()
+{
+    // The description first: a body without one is never continued.
+    if (!m_infoPath.isEmpty())
+        ::unlink(QFile::encodeName(m_infoPath).constData());
+    if (!m_path.isEmpty())
         ::unlink(QFile::encodeName(m_path).constData());
-        m_path.clear();
+    m_path.clear();
+    m_infoPath.clear();
+}
+
+void PartFile::RemoveLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS)
+{
+    QSet<QString> listed;
+    for (const QString &url : urls)
+        listed.insert(QLatin1String(Prefix) + PartInfo::keyOf(url));
+    const QDir folder(dir);
+    const qint64 oldest = QDateTime::currentSecsSinceEpoch() - maxAgeS;
+    const QStringList names = folder.entryList({QLatin1String(Prefix) + u'*', QLatin1String(SpoolPrefix) + u'*'},
+                                               QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        QString body = name;
+        if (body.endsWith(QLatin1String(InfoSuffix)))
+            body.chop(qsizetype(qstrlen(InfoSuffix)));
+        struct stat st;
+        const bool fresh = ::lstat(QFile::encodeName(folder.filePath(body)).constData(), &st) == 0
+            && S_ISREG(st.st_mode) && st.st_mtime >= oldest;
+        if (!listed.contains(body) || !fresh)
+            ::unlink(QFile::encodeName(folder.filePath(name)).constData());
     }
 }

@@ -3,26 +3,52 @@
 #include "download/FileError.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 
-// The one copy of a body on disk: a hidden, exclusively created file in the download
-// folder that the body is written into as it arrives, read back piece by piece, and
-// in the end either given its real name or removed. Until then nothing under a real
-// name can be mistaken for a finished download, and a body of size S takes S on disk.
+// The one copy of a body on disk: a hidden file in the download folder that the body
+// is written into as it arrives, read back piece by piece, and in the end either given
+// its real name or kept for a later request. Nothing under a real name can be mistaken
+// for a finished download, and a body of size S takes S on disk.
+//
+// Each URL has its own hidden file, so a later run finds what an interrupted one left.
+// Beside it lies what continuing needs (PartInfo); a body without it is never kept.
 class PartFile
 {
 public:
     static constexpr const char *Prefix = ".quorvex-part-";
+    static constexpr const char *InfoSuffix = ".info";
     // Writes and reads go to the disk in blocks of this size, not piece by piece.
     static constexpr qsizetype BlockSize = 256 * 1024;
+    // Bytes wait in memory at most this long, so a kill on a slow line loses little.
+    static constexpr qint64 FlushIntervalMs = 250;
+    // Kept bodies not written to for this long are given up.
+    static constexpr qint64 MaxAgeS = 30 * 24 * 3600;
+
+    // What an earlier request left for a URL: size 0 when nothing can be continued.
+    struct Kept
+    {
+        qint64 size = 0;
+        QByteArray validator;
+        qint64 total = -1;
+    };
 
     PartFile() = default;
     ~PartFile();
     PartFile(const PartFile &) = delete;
     PartFile &operator=(const PartFile &) = delete;
 
+    // Opens what an earlier request for url left in dir. Anything that cannot be
+    // continued safely (no or foreign description, longer than announced, not a plain
+    // file of ours, or a name shared with a published file) is removed. Never throws.
+    Kept findKept(const QString &dir, const QString &url);
+    // Starts a new body for url, replacing anything kept, and describes it for later
+    // (validator empty and total -1 when the server named none: not kept then).
     // Throws FileError.
-    void open(const QString &dir);
+    void open(const QString &dir, const QString &url, const QByteArray &validator, qint64 total);
+    // Continues the kept body at offset, dropping anything after it. Throws FileError.
+    void resume(qint64 offset);
     bool isOpen() const { return m_fd >= 0; }
 
     // Appends body bytes; on failure returns the errno and the file stays as it was
@@ -40,16 +66,29 @@ public:
     // numbered name of fileName in dir (nothing is ever replaced). Returns the path
     // used. Throws FileError.
     QString publish(const QString &dir, const QString &fileName, const QString &path, int counter);
-    // Removes the unfinished file; harmless when there is none.
+    // Lets go of the file: kept for a later request when it can be continued, else
+    // removed.
+    void close();
+    // Removes the file and its description; harmless when there is none.
     void discard();
 
+    // At start: removes the hidden files in dir except the kept bodies of urls that
+    // were written to within maxAgeS.
+    static void RemoveLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS = MaxAgeS);
+
 private:
+    void setPaths(const QString &dir, const QString &url);
+    void removeFiles();
+    void resetReading();
     // 0 on success, else the errno; never replaces.
     static int linkNoReplace(const QByteArray &from, const QByteArray &to, bool *moved);
 
     int m_fd = -1;
     QString m_path;
+    QString m_infoPath;
+    bool m_keep = false;
     QByteArray m_buffer;
+    QElapsedTimer m_sinceFlush;
     qint64 m_size = 0;
     qint64 m_readPos = 0;
     QByteArray m_readBuffer;

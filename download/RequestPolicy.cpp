@@ -102,13 +102,13 @@ RequestPolicy::Verdict RequestPolicy::follow(const QByteArray &target, int statu
     return {};
 }
 
-RequestPolicy::Verdict RequestPolicy::checkHead(CURL *easy, long status)
+RequestPolicy::Verdict RequestPolicy::checkHead(CURL *easy, long status, bool rangeAsked)
 {
     if (status == 101)
         return refuse(TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: Protokollwechsel (Status 101) nicht angefordert"));
     if (status < 200)
         return refuse(TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: keine endgültige Antwort (Status %1)").arg(status));
-    if (status == 206)
+    if (status == 206 && !rangeAsked)
         return refuse(TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: Teilinhalt (Status 206) ohne Bereichsanfrage"));
     curl_header *field = nullptr;
     qint64 length = -1;
@@ -127,4 +127,13 @@ RequestPolicy::Verdict RequestPolicy::checkHead(CURL *easy, long status)
             break;
     }
     return {};
+}
+
+QString RequestPolicy::statusText(const QByteArray &statusLine, long status)
+{
+    const QByteArray code = QByteArray::number(status);
+    const qsizetype space = statusLine.indexOf(' ');
+    const qsizetype at = space < 0 ? -1 : statusLine.indexOf(code, space);
+    const QString reason = at < 0 ? QString() : SafeText(statusLine.mid(at + code.size()).trimmed());
+    return QStringLiteral("Server meldet Status %1").arg(status) + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')');
 }

@@ -31,8 +31,12 @@ public:
     int hops() const { return m_hops; }
 
     // The head of a final answer (after any 1xx), read through libcurl: the status
-    // must be one we asked for and every Content-Length a single plain number.
-    static Verdict checkHead(CURL *easy, long status);
+    // must be one we asked for (206 only when a range was asked) and every
+    // Content-Length a single plain number.
+    static Verdict checkHead(CURL *easy, long status, bool rangeAsked = false);
+    // What the log says of an error status: the number libcurl read, and the reason
+    // phrase the server put after it in its status line, made safe to show.
+    static QString statusText(const QByteArray &statusLine, long status);
 
 private:
     struct Parts

@@ -5,7 +5,9 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QThread>
+#include <QTimer>
 
 TransferStates::TransferStates(ActivityLog *log, Inet *inet, QObject *parent)
     : QObject(parent)
@@ -55,6 +57,21 @@ void TransferStates::WaitFor(qint16 s)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (LastState == s)
         m_log->WriteLog(QStringLiteral("WaitFor: State ") + QString::number(s) + QStringLiteral(" eingetroffen"));
+}
+
+bool TransferStates::Pause(qint64 ms)
+{
+    const QDeadlineTimer deadline(ms);
+    // Something must arrive when the time is up, or the sleep below would go on.
+    QTimer alarm;
+    alarm.setSingleShot(true);
+    alarm.setTimerType(Qt::PreciseTimer);
+    while (!m_abort && !deadline.hasExpired()) {
+        if (!alarm.isActive())
+            alarm.start(std::chrono::milliseconds(deadline.remainingTime() + 1));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return !m_abort;
 }
 
 void TransferStates::requestAbort()

@@ -23,6 +23,9 @@ public:
     // Sleeps in the event loop until LastState equals s. Ends early only when the
     // program is being closed (abortRequested), so that a run can wind down.
     void WaitFor(qint16 s);
+    // Sleeps in the event loop for ms, the window usable meanwhile. False when the
+    // program is being closed, which ends the pause at once.
+    bool Pause(qint64 ms);
 
     void requestAbort();
     // A new run starts with no abort pending.

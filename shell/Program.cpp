@@ -100,9 +100,6 @@ Program::Outcome Program::Main(const QString &arguments)
     m_list->setFile(UrlListFile);
     ensureDownloadDir();
     m_list->RemoveSaveLeftovers();
-    if (m_downloadDirUsable) {
-        DownloadRun::RemoveLeftovers(DownloadDir);
-    }
     m_inet->setSpoolDir(DownloadDir);
     m_run->setDownloadDir(DownloadDir);
 
@@ -118,7 +115,9 @@ Program::Outcome Program::Main(const QString &arguments)
     m_form->show();
     if (unseen)
         m_form->setUpdatesEnabled(false);
-    m_list->LoadUrlList();
+    // Only a list read whole says whose unfinished bodies are worth keeping.
+    if (m_list->LoadUrlList() && m_downloadDirUsable)
+        DownloadRun::RemoveLeftovers(DownloadDir, *m_list);
     BatchMode = batch;
     m_run->setBatchMode(BatchMode);
     QCoreApplication::processEvents();
@@ -276,8 +275,9 @@ void Program::RejectDrop()
 
 void Program::onCloseRequested()
 {
-    // A run waiting in the event loop winds down: the transfer is cancelled, its
-    // unfinished file removed, and every entry not yet done stays in the list.
+    // A run waiting in the event loop winds down: the transfer is cancelled, what
+    // arrived of its body kept for the next run, and every entry not yet done stays
+    // in the list.
     if (m_run->running())
         m_states->requestAbort();
 }

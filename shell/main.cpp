@@ -38,6 +38,10 @@ int main(int argc, char *argv[])
     const int timeoutMs = qEnvironmentVariableIntValue("QUORVEX_REQUEST_TIMEOUT_MS", &ok);
     if (ok && timeoutMs > 0)
         program.run()->setRequestTimeoutMs(timeoutMs);
+    // Nor the pauses before another try of a passing failure.
+    const int retryWaitMs = qEnvironmentVariableIntValue("QUORVEX_RETRY_WAIT_MS", &ok);
+    if (ok && retryWaitMs > 0)
+        program.run()->setRetryWaitMs(retryWaitMs);
     const Program::Outcome outcome = program.Main(arguments);
     if (!outcome.enterEventLoop)
         return outcome.exitStatus;

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QList>
+#include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
@@ -45,6 +47,7 @@ public:
                          QStringLiteral("--routes"), routesPath, QStringLiteral("--port-file"), portFile};
         if (logRequests)
             args << QStringLiteral("--request-log") << requestLogPath();
+        args << QStringLiteral("--transfer-log") << transferLogPath();
         if (host != u"127.0.0.1")
             args << QStringLiteral("--host") << host;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -96,6 +99,40 @@ public:
         if (!log.open(QIODevice::ReadOnly))
             return {};
         return QString::fromLatin1(log.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // One request as the server saw it: its Range and If-Range fields, and the bytes
+    // sent on its connection (-1 while it is still open).
+    struct Transfer
+    {
+        QString target;
+        QString range;
+        QString ifRange;
+        qint64 sent = -1;
+    };
+    QString transferLogPath() const { return m_dir.filePath(QStringLiteral("transfers.log")); }
+    // Every request so far, in the order they arrived.
+    QList<Transfer> transfers() const
+    {
+        QFile log(transferLogPath());
+        if (!log.open(QIODevice::ReadOnly))
+            return {};
+        QMap<int, Transfer> byId;
+        for (const QByteArray &line : log.readAll().split('\n')) {
+            const QJsonObject record = QJsonDocument::fromJson(line).object();
+            const int id = record.value(QStringLiteral("id")).toInt();
+            if (id <= 0)
+                continue;
+            Transfer &t = byId[id];
+            if (record.contains(QStringLiteral("sent"))) {
+                t.sent = qint64(record.value(QStringLiteral("sent")).toDouble());
+            } else {
+                t.target = record.value(QStringLiteral("target")).toString();
+                t.range = record.value(QStringLiteral("range")).toString();
+                t.ifRange = record.value(QStringLiteral("if_range")).toString();
+            }
+        }
+        return byId.values();
     }
 
 private:

@@ -2,10 +2,12 @@
 """A tiny HTTP server for tests that answers with exactly the bytes a script says.
 
     python3 scripted_server.py --routes ROUTES.json --port-file PORTFILE [--request-log FILE]
-                               [--host 127.0.0.1|::1]
+                               [--transfer-log FILE] [--host 127.0.0.1|::1]
 
 ROUTES maps a request path (query string included; the path without its query is the
-fallback) to a list of actions run in order on the connection:
+fallback) to a list of actions run in order on the connection, or to
+{"sequence": [ACTIONS, ACTIONS, ...]}: the n-th request of that path gets the n-th list,
+every request after the last gets the last one. The actions:
 
     {"send": "text"}                      code points 0-255 sent as latin-1 bytes
     {"send_b64": "..."}                   base64-decoded bytes
@@ -17,8 +19,19 @@ fallback) to a list of actions run in order on the connection:
     {"close": true}                       close the connection now
     {"http": 200, "body": "text", "headers": {...}}
                                           a well-formed response with Content-Length
+    {"resource_b64": "...", "etag": "\"v1\"", "cut_after": N, "ignore_range": false,
+     "ignore_if_range": false,
+     "piece": bytes, "interval": seconds}    (or "resource_file": path)
+                                          a resource that honours "Range: bytes=N-" and
+                                          If-Range (206, or 416 past its end, else 200
+                                          with the whole body); ETag sent when given;
+                                          cut_after closes the connection after N body
+                                          bytes of this answer; piece and interval
+                                          send the body slowly
 
 After the actions the connection is closed. An unknown path gets a small 404 page.
+The transfer log gets one JSON line when a request arrives ({"id", "target", "range",
+"if_range"}) and one when its connection ends ({"id", "sent"}: bytes sent, head and all).
 The port is written to PORTFILE once the server listens on --host (127.0.0.1 unless
 given; ::1 for IPv6 tests). No other address is accepted.
 """
@@ -40,6 +53,16 @@ BLOCK = 64 * 1024
 
 def latin1(text):
     return text.encode("latin-1")
+
+
+def header_fields(head):
+    """The fields of a request head by lower-case name (the last of a repeated one)."""
+    fields = {}
+    for line in head.split(b"\r\n\r\n", 1)[0].split(b"\r\n")[1:]:
+        name, sep, value = line.decode("latin-1").partition(":")
+        if sep:
+            fields[name.strip().lower()] = value.strip()
+    return fields
 
 
 def http_response(status, body, headers):
@@ -85,41 +108,103 @@ class Handler(socketserver.BaseRequestHandler):
                 log.write(request_line + "\n")
         parts = request_line.split(" ")
         target = parts[1] if len(parts) >= 2 else "/"
-        actions = server.routes.get(target)
-        if actions is None:
-            actions = server.routes.get(target.split("?", 1)[0])
+        self.fields = header_fields(head)
+        self.sent = 0
+        key = target if target in server.routes else target.split("?", 1)[0]
+        route = server.routes.get(key)
+        with server.log_lock:
+            count = server.counts.get(key, 0)
+            server.counts[key] = count + 1
+            server.next_id += 1
+            self.id = server.next_id
+        if isinstance(route, dict):
+            steps = route["sequence"]
+            route = steps[min(count, len(steps) - 1)]
+        self.log_transfer({"id": self.id, "target": target, "range": self.fields.get("range", ""),
+                           "if_range": self.fields.get("if-range", "")})
         sock = self.request
         sock.settimeout(None)
         try:
-            if actions is None:
-                sock.sendall(NOT_FOUND)
+            if route is None:
+                self.send(NOT_FOUND)
                 return
-            for action in actions:
+            for action in route:
                 if not self.run(sock, action):
                     return
         except (BrokenPipeError, ConnectionResetError):
             pass
+        finally:
+            self.log_transfer({"id": self.id, "sent": self.sent})
+
+    def log_transfer(self, record):
+        server = self.server
+        if server.transfer_log:
+            with server.log_lock, open(server.transfer_log, "a", encoding="utf-8") as log:
+                log.write(json.dumps(record) + "\n")
+
+    def send(self, data):
+        self.request.sendall(data)
+        self.sent += len(data)
+
+    def resource(self, action):
+        """A resource answering ranged requests; False when cut off."""
+        if "resource_file" in action:
+            with open(action["resource_file"], "rb") as f:
+                body = f.read()
+        else:
+            body = base64.b64decode(action["resource_b64"])
+        etag = action.get("etag")
+        wanted = self.fields.get("range", "")
+        condition = self.fields.get("if-range")
+        start = None
+        if wanted.startswith("bytes=") and wanted.endswith("-") and not action.get("ignore_range"):
+            digits = wanted[len("bytes="):-1]
+            honoured = condition is None or condition == etag or action.get("ignore_if_range")
+            if digits.isdigit() and honoured:
+                start = int(digits)
+        extra = "ETag: %s\r\n" % etag if etag else ""
+        if start is not None and start >= len(body):
+            self.send(latin1("HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */%d\r\n"
+                             "Content-Length: 0\r\nConnection: close\r\n%s\r\n" % (len(body), extra)))
+            return True
+        if start is not None:
+            head = ("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes %d-%d/%d\r\n"
+                    % (start, len(body) - 1, len(body)))
+            body = body[start:]
+        else:
+            head = "HTTP/1.1 200 OK\r\n"
+        head += "Content-Length: %d\r\nConnection: close\r\n%s\r\n" % (len(body), extra)
+        self.send(latin1(head))
+        cut = action.get("cut_after")
+        if cut is not None:
+            body = body[:int(cut)]
+        piece = int(action.get("piece", 0)) or len(body) or 1
+        for at in range(0, len(body), piece):
+            if at:
+                time.sleep(float(action.get("interval", 0)))
+            self.send(body[at:at + piece])
+        return cut is None
 
     def run(self, sock, action):
         """Runs one action; False when the connection is gone."""
         if "send" in action:
-            sock.sendall(latin1(action["send"]))
+            self.send(latin1(action["send"]))
         elif "send_b64" in action:
-            sock.sendall(base64.b64decode(action["send_b64"]))
+            self.send(base64.b64decode(action["send_b64"]))
         elif "send_file" in action:
             with open(action["send_file"], "rb") as f:
                 while True:
                     block = f.read(BLOCK)
                     if not block:
                         break
-                    sock.sendall(block)
+                    self.send(block)
         elif "send_repeat" in action:
             unit = latin1(action["send_repeat"])
             count = int(action["count"])
             per_block = max(1, BLOCK // max(1, len(unit)))
             while count > 0:
                 n = min(count, per_block)
-                sock.sendall(unit * n)
+                self.send(unit * n)
                 count -= n
         elif "sleep" in action:
             time.sleep(float(action["sleep"]))
@@ -128,7 +213,7 @@ class Handler(socketserver.BaseRequestHandler):
             for i, byte in enumerate(latin1(action["trickle"])):
                 if i:
                     time.sleep(interval)
-                sock.sendall(bytes([byte]))
+                self.send(bytes([byte]))
         elif "reset" in action:
             sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             sock.close()
@@ -140,8 +225,12 @@ class Handler(socketserver.BaseRequestHandler):
                 pass
             sock.close()
             return False
+        elif "resource_b64" in action or "resource_file" in action:
+            if not self.resource(action):
+                sock.close()
+                return False
         elif "http" in action:
-            sock.sendall(http_response(int(action["http"]), action.get("body", ""),
+            self.send(http_response(int(action["http"]), action.get("body", ""),
                                        action.get("headers", {})))
         else:
             raise ValueError("unknown action: %r" % (action,))
@@ -169,6 +258,7 @@ def main():
     parser.add_argument("--routes", required=True)
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--request-log")
+    parser.add_argument("--transfer-log")
     parser.add_argument("--host", default="127.0.0.1", choices=["127.0.0.1", "::1"])
     args = parser.parse_args()
 
@@ -178,6 +268,9 @@ def main():
     server = (Server6 if args.host == "::1" else Server)((args.host, 0), Handler)
     server.routes = routes
     server.request_log = args.request_log
+    server.transfer_log = args.transfer_log
+    server.counts = {}
+    server.next_id = 0
     server.log_lock = threading.Lock()
 
     # Write the port atomically so a reader never sees half a number.

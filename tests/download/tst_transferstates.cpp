@@ -24,6 +24,7 @@ private Q_SLOTS:
     void waitForEndsAfterFailure();
     void waitForIgnoresThePreviousTwelve();
     void waitSleepsWhileTheServerStalls();
+    void pauseEndsWhenTheWindowCloses();
 };
 
 namespace {
@@ -168,6 +169,21 @@ void TestTransferStates::waitSleepsWhileTheServerStalls()
     QCOMPARE(inet.ResponseCode(), qint32(Inet::TimedOut));
     QVERIFY(clock.elapsed() >= 2500);
     QVERIFY2(used < 0.5, qPrintable(QStringLiteral("%1 s CPU during a wait of %2 s").arg(used).arg(clock.elapsed() / 1000.0)));
+}
+
+void TestTransferStates::pauseEndsWhenTheWindowCloses()
+{
+    ActivityLog log;
+    TransferStates states(&log, nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(states.Pause(50));
+    QVERIFY(clock.elapsed() >= 50);
+    // Closing the window ends a long pause at once, and the run learns of it.
+    QTimer::singleShot(50, &states, [&states] { states.requestAbort(); });
+    clock.start();
+    QVERIFY(!states.Pause(60000));
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestTransferStates)

@@ -23,6 +23,8 @@ namespace {
 // Short enough for the stalls to cost little, long enough for a loaded machine to
 // answer a local request in time.
 constexpr int RequestTimeoutMs = 1500;
+// The first pause before another try; the real second would make the retried rows slow.
+constexpr int RetryWaitMs = 20;
 
 enum class Setup { None, TakenNames, Leftovers, DownloadsIsFile, ListIsFolder, ReadOnlyDownloads, ReadOnlyList, ReadOnlyListMode, FullDisk, NameTakenMidBody };
 
@@ -42,6 +44,11 @@ struct Scenario
     QString logSays;
     // Words neither the log nor standard output may hold.
     QStringList logLacks;
+    // The path whose requests are counted: how many the server must see (-1: any
+    // number), and the most bytes it may send for them in all (0: no bound).
+    QString path;
+    int requests = -1;
+    qint64 maxSent = 0;
 };
 
 const QByteArray Spooled = randomBytes(1536 * 1024, 7); // past the in-memory limit
@@ -92,6 +99,37 @@ QJsonArray exactly(const QByteArray &body)
 }
 
 const QByteArray RaceBody = randomBytes(8192, 10);
+// Two versions of one resource, the same size, for bodies continued or started over.
+const QByteArray Version1 = randomBytes(256 * 1024, 11);
+const QByteArray Version2 = randomBytes(256 * 1024, 12);
+constexpr qint64 Half = 128 * 1024;
+
+QJsonObject resource(const QByteArray &body, const char *etag, const QJsonObject &more = {})
+{
+    QJsonObject action = more;
+    action.insert(QStringLiteral("resource_b64"), QString::fromLatin1(body.toBase64()));
+    action.insert(QStringLiteral("etag"), QLatin1String(etag));
+    return action;
+}
+QJsonObject cutAtHalf(const QByteArray &body, const char *etag)
+{
+    return resource(body, etag, {{QStringLiteral("cut_after"), Half}});
+}
+// The n-th request of a path gets the n-th answer, later ones the last.
+QJsonObject answers(const QList<QJsonArray> &inTurn)
+{
+    QJsonArray steps;
+    for (const QJsonArray &actions : inTurn)
+        steps.append(actions);
+    return {{QStringLiteral("sequence"), steps}};
+}
+// A partial answer whose Content-Range does not continue the half kept.
+QJsonArray wrongRange(const QByteArray &range)
+{
+    return raw("HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + range + "\r\nContent-Length: "
+               + QByteArray::number(Version1.size() - Half) + "\r\nETag: \"v1\"\r\nConnection: close\r\n\r\n"
+               + Version1.mid(Half));
+}
 
 // 6 KiB in pieces of 512 bytes, four a second: longer than the time-out, always above
 // the floor.
@@ -211,6 +249,21 @@ QJsonObject routes(int plainPort)
         {"/mit%20leer%20zeichen.txt", reply(200, "leerzeichen")},
         {"/gr%C3%BC%C3%9Fe.txt", reply(200, "umlaute")},
         {"/v6", reply(200, "ipv6")},
+        // Interrupted, then tried again
+        {"/resumed", answers({{cutAtHalf(Version1, "\"v1\"")}, {resource(Version1, "\"v1\"")}})},
+        {"/changed", answers({{cutAtHalf(Version1, "\"v1\"")}, {resource(Version2, "\"v2\"")}})},
+        {"/changedrange", answers({{cutAtHalf(Version1, "\"v1\"")},
+                                   {resource(Version2, "\"v2\"", {{QStringLiteral("ignore_if_range"), true}})}})},
+        {"/norange", answers({{cutAtHalf(Version1, "\"v1\"")},
+                              {resource(Version1, "\"v1\"", {{QStringLiteral("ignore_range"), true}})}})},
+        {"/rangestart", answers({{cutAtHalf(Version1, "\"v1\"")}, wrongRange("0-131071/262144"),
+                                 {resource(Version1, "\"v1\"")}})},
+        {"/rangetotal", answers({{cutAtHalf(Version1, "\"v1\"")}, wrongRange("131072-262143/300000"),
+                                 {resource(Version1, "\"v1\"")}})},
+        {"/busy", answers({reply(503, "<html>busy</html>", {{QStringLiteral("Retry-After"), QStringLiteral("1")}}),
+                           reply(503, "<html>busy</html>"), reply(200, "endlich")})},
+        {"/busylong", reply(503, "<html>later</html>", {{QStringLiteral("Retry-After"), QStringLiteral("3600")}})},
+        {"/gone", reply(404, "<html>nope</html>")},
     };
     for (const char *name : {"dotdot", "dot", "slash", "control", "long", "taken-file", "taken-dir", "taken-link",
                              "small", "a", "b", "c"})
@@ -388,6 +441,68 @@ private Q_SLOTS:
         add("relative redirect chain", arrives("f -> @S@/r1", "f", "angekommen"));
         add("two Location fields, the first refused", fails("f -> @S@/twolocations"));
 
+        // Interrupted bodies and passing failures.
+        {
+            Scenario s = arrives(QStringLiteral("f -> @S@/resumed"), QStringLiteral("f"), Version1);
+            s.path = QStringLiteral("/resumed");
+            s.requests = 2;
+            s.maxSent = Version1.size() * 11 / 10;
+            s.logSays = QStringLiteral("Übertragung ab Byte 131072 fortgesetzt");
+            add("cut at half, then continued", s);
+        }
+        {
+            Scenario s = arrives(QStringLiteral("f -> @S@/changed"), QStringLiteral("f"), Version2);
+            s.path = QStringLiteral("/changed");
+            s.requests = 2;
+            add("resource changed between tries", s);
+        }
+        {
+            // The server sends the rest of the new version: its ETag gives it away.
+            Scenario s = arrives(QStringLiteral("f -> @S@/changedrange"), QStringLiteral("f"), Version2);
+            s.path = QStringLiteral("/changedrange");
+            s.requests = 3;
+            add("resource changed, If-Range ignored", s);
+        }
+        {
+            Scenario s = arrives(QStringLiteral("f -> @S@/norange"), QStringLiteral("f"), Version1);
+            s.path = QStringLiteral("/norange");
+            s.requests = 2;
+            add("server ignoring Range", s);
+        }
+        {
+            Scenario s = arrives(QStringLiteral("f -> @S@/rangestart"), QStringLiteral("f"), Version1);
+            s.path = QStringLiteral("/rangestart");
+            s.requests = 3;
+            add("Content-Range starting elsewhere", s);
+        }
+        {
+            Scenario s = arrives(QStringLiteral("f -> @S@/rangetotal"), QStringLiteral("f"), Version1);
+            s.path = QStringLiteral("/rangetotal");
+            s.requests = 3;
+            add("Content-Range naming another total", s);
+        }
+        {
+            Scenario s = arrives(QStringLiteral("f -> @S@/busy"), QStringLiteral("f"), "endlich");
+            s.path = QStringLiteral("/busy");
+            s.requests = 3;
+            s.logSays = QStringLiteral("Neuer Versuch 2 von 3");
+            add("503 twice, then 200", s);
+        }
+        {
+            // Asking again within the run would only hammer a server that said so.
+            Scenario s = fails(QStringLiteral("f -> @S@/busylong"));
+            s.path = QStringLiteral("/busylong");
+            s.requests = 1;
+            s.logSays = QStringLiteral("Kein neuer Versuch");
+            add("503 asking for an hour", s);
+        }
+        {
+            Scenario s = fails(QStringLiteral("f -> @S@/gone"));
+            s.path = QStringLiteral("/gone");
+            s.requests = 1;
+            add("404 asked once", s);
+        }
+
         // Statuses.
         // Both say the resource is empty: an empty file is a faithful copy.
         add("204 No Content", arrives("f -> @S@/204", "f", ""));
@@ -397,7 +512,14 @@ private Q_SLOTS:
         add("404", fails("f -> @S@/404"));
         add("410", fails("f -> @S@/410"));
         add("500", fails("f -> @S@/500"));
-        add("503", fails("f -> @S@/503"));
+        {
+            // Three more tries, then the entry waits for the next run.
+            Scenario s = fails(QStringLiteral("f -> @S@/503"));
+            s.path = QStringLiteral("/503");
+            s.requests = 4;
+            s.logSays = QStringLiteral("Neuer Versuch 3 von 3");
+            add("503", s);
+        }
         add("200 page titled 404 Not Found", fails("f -> @S@/title404"));
 
         // Headers, encodings, sizes.
@@ -604,6 +726,7 @@ private Q_SLOTS:
 
         QProcessEnvironment env = folder.environment();
         env.insert(QStringLiteral("QUORVEX_REQUEST_TIMEOUT_MS"), QString::number(RequestTimeoutMs));
+        env.insert(QStringLiteral("QUORVEX_RETRY_WAIT_MS"), QString::number(RetryWaitMs));
         std::thread racer;
         if (scenario.setup == Setup::NameTakenMidBody) {
             racer = std::thread(takeNameMidBody, folder.downloads(), QStringLiteral("x"));
@@ -656,6 +779,20 @@ private Q_SLOTS:
         QCOMPARE(topEntries(folder.path()), top);
         // Nothing in the temporary folder either, also without XDG_RUNTIME_DIR.
         QCOMPARE(topEntries(m_sandbox.path()), QStringList{QFileInfo(folder.path()).fileName()});
+        if (!scenario.path.isEmpty()) {
+            int requests = 0;
+            qint64 sent = 0;
+            for (const TestServer::Transfer &t : m_server->transfers()) {
+                if (t.target == scenario.path) {
+                    ++requests;
+                    sent += std::max<qint64>(0, t.sent);
+                }
+            }
+            if (scenario.requests >= 0)
+                QCOMPARE(requests, scenario.requests);
+            if (scenario.maxSent > 0)
+                QVERIFY2(sent <= scenario.maxSent, qPrintable(QStringLiteral("%1 bytes sent").arg(sent)));
+        }
         // It sees the https hop's TLS greeting as garbage, but never a request.
         QCOMPARE(m_plain->requestLines().filter(QStringLiteral("GET ")), QStringList());
     }
