@@ -47,14 +47,20 @@ void TransferStates::Inet_StateChanged(qint16 State)
 
 void TransferStates::WaitFor(qint16 s)
 {
-    m_log->WriteLog(QStringLiteral("WaitFor: Warte auf State ") + QString::number(s));
+    if (s != m_waitState) {
+        // A body's pieces wait for the same state over and over: its lines are made once.
+        m_waitState = s;
+        m_waitingLine = QStringLiteral("WaitFor: Warte auf State ") + QString::number(s);
+        m_arrivedLine = QStringLiteral("WaitFor: State ") + QString::number(s) + QStringLiteral(" eingetroffen");
+    }
+    m_log->WriteLog(m_waitingLine);
     // Test first: a state that is already current ends the wait without touching the
     // event loop. Otherwise sleep until something arrives; every request ends with a
     // final state, so this returns.
     while (LastState != s && !m_abort)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (LastState == s)
-        m_log->WriteLog(QStringLiteral("WaitFor: State ") + QString::number(s) + QStringLiteral(" eingetroffen"));
+        m_log->WriteLog(m_arrivedLine);
 }
 
 void TransferStates::requestAbort()
