@@ -45,7 +45,7 @@ public:
 
 private:
     // 0 on success, else the errno; never replaces.
-    static int linkNoReplace(const QByteArray &from, const QByteArray &to, bool *moved);
+    static int moveNoReplace(const QByteArray &from, const QByteArray &to, bool *moved);
 
     int m_fd = -1;
     QString m_path;
