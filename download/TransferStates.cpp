@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <array>
+
 TransferStates::TransferStates(ActivityLog *log, Inet *inet, QObject *parent)
     : QObject(parent)
     , m_log(log)
@@ -36,10 +38,24 @@ QString TransferStates::StateText(qint16 code)
     }
 }
 
+namespace {
+QString stateLine(qint16 state)
+{
+    return u'\'' + TransferStates::StateText(state) + QStringLiteral("' (Code ") + QString::number(state) + u')';
+}
+} // namespace
+
 void TransferStates::Inet_StateChanged(qint16 State)
 {
     LastState = State;
-    m_log->WriteLog(u'\'' + StateText(State) + QStringLiteral("' (Code ") + QString::number(State) + u')');
+    // A dozen of these per entry, always the same few: made once.
+    static const std::array<QString, 13> known = [] {
+        std::array<QString, 13> lines;
+        for (qint16 state = 0; state < qint16(lines.size()); ++state)
+            lines[size_t(state)] = stateLine(state);
+        return lines;
+    }();
+    m_log->WriteLog(State >= 0 && State < qint16(known.size()) ? known[size_t(State)] : stateLine(State));
     const qint32 code = m_inet ? m_inet->ResponseCode() : 0;
     if (code != 0)
         m_log->WriteLog(u'\'' + m_inet->ResponseInfo() + QStringLiteral("' (Code ") + QString::number(code) + u')');
