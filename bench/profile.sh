@@ -12,16 +12,19 @@ Usage: bench/profile.sh [options]
       --many N       many: N bodies of 4 KiB (default 1000)
       --tiny N       tiny: N bodies of 100 bytes (default 10000)
   -o, --out DIR      where the reports go (default: profile/ in the build folder)
+      --callgrind    count instructions with valgrind's callgrind instead of sampling
+                     with perf: slower, but the same count on a busy machine
 Per case DIR holds CASE.perf.data, CASE.perf.txt (the heaviest functions by own time,
-then by time with callees), CASE.strace.txt (strace -c -f) and CASE.wall.txt.
-Needs root or kernel.perf_event_paranoid <= 1.
+then by time with callees), CASE.strace.txt (strace -c -f) and CASE.wall.txt; with --callgrind CASE.callgrind.out and CASE.callgrind.txt (the heaviest
+functions by own instructions, then inclusive) in place of the perf files.
+perf needs root or kernel.perf_event_paranoid <= 1.
 Environment: QUORVEX_BENCH_BUILD (build folder, default build-bench), TMPDIR.
 EOF
 }
 
 benchDir="$(cd "$(dirname "$0")" && pwd)"
 here="$(cd "$benchDir/.." && pwd)"
-cases=big,many,tiny bigMiB=256 many=1000 tiny=10000 out=""
+cases=big,many,tiny bigMiB=256 many=1000 tiny=10000 out="" callgrind=""
 while [ $# -gt 0 ]; do
     case "$1" in
     -c | --cases) cases="${2:-}"; shift ;;
@@ -29,6 +32,7 @@ while [ $# -gt 0 ]; do
     --many) many="${2:-}"; shift ;;
     --tiny) tiny="${2:-}"; shift ;;
     -o | --out) out="${2:-}"; shift ;;
+    --callgrind) callgrind=1 ;;
     -h | --help) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
     esac
@@ -38,7 +42,11 @@ want() { [[ ",$cases," == *",$1,"* ]]; }
 
 cd "$here"
 source tools/deps.sh
-quorvex_need_packages "${QUORVEX_BUILD_PACKAGES[@]}" nginx-light curl python3 strace linux-perf
+if [ -n "$callgrind" ]; then
+    quorvex_need_packages "${QUORVEX_BUILD_PACKAGES[@]}" nginx-light curl python3 strace valgrind
+else
+    quorvex_need_packages "${QUORVEX_BUILD_PACKAGES[@]}" nginx-light curl python3 strace linux-perf
+fi
 source "$benchDir/lib.sh"
 build="${QUORVEX_BENCH_BUILD:-$here/build-bench}"
 out="${out:-$build/profile}"
@@ -87,9 +95,24 @@ with open(qlist, "w", newline="") as q:
 EOF
 }
 
-profileCase() { # case
-    local d="$work/runs/$1"
-    removeAndAge "$work/runs"
+# Instruction counts of one run, the whole process; the summary line of the annotation
+# is the total.
+callgrindCase() { # case dir
+    say "$1: callgrind"
+    newProgram "$2" "$work/$1.qlist"
+    valgrind --tool=callgrind --callgrind-out-file="$out/$1.callgrind.out" "$2/quorvex" /DOWNLOAD \
+        >"$2/quorvex.out" 2>"$out/$1.valgrind.txt" \
+        || { tail -n 20 "$2/quorvex.out" >&2; die "quorvex /DOWNLOAD under callgrind failed"; }
+    [ ! -s "$2/URL-Liste.INI" ] || die "$1: entries left after the run under callgrind"
+    removeAndAge "$2"
+    {
+        callgrind_annotate --threshold=95 "$out/$1.callgrind.out"
+        callgrind_annotate --inclusive=yes --threshold=90 "$out/$1.callgrind.out"
+    } >"$out/$1.callgrind.txt" 2>/dev/null
+}
+
+perfCase() { # case dir
+    local d="$2"
     say "$1: perf"
     newProgram "$d" "$work/$1.qlist"
     perf record -q -F 999 --call-graph dwarf,16384 -o "$out/$1.perf.data" -- "$d/quorvex" /DOWNLOAD >"$d/quorvex.out" 2>&1 \
@@ -100,6 +123,12 @@ profileCase() { # case
         --sort symbol,dso >"$out/$1.perf.txt" 2>/dev/null
     perf report -i "$out/$1.perf.data" --stdio --children --percent-limit 5 -g none \
         --sort symbol >>"$out/$1.perf.txt" 2>/dev/null
+}
+
+profileCase() { # case
+    local d="$work/runs/$1"
+    removeAndAge "$work/runs"
+    if [ -n "$callgrind" ]; then callgrindCase "$1" "$d"; else perfCase "$1" "$d"; fi
 
     say "$1: strace"
     newProgram "$d" "$work/$1.qlist"

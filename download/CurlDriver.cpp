@@ -14,6 +14,9 @@ void initCurlOnce()
 
 // A day is as good as never for a timer libcurl wants later than that.
 constexpr long LongestTimerMs = 24L * 3600 * 1000;
+// Rounds run back to back for a timer libcurl wants at once; then the event loop gets
+// its turn, so that a fast body cannot starve the window or a cancel.
+constexpr int MostRoundsInARow = 16;
 } // namespace
 
 // The notifiers of one socket; a child of the driver, so whatever libcurl still holds
@@ -115,10 +118,18 @@ int CurlDriver::timerCallback(CURLM *, long timeoutMs, void *userp)
     auto *self = static_cast<CurlDriver *>(userp);
     if (self->m_destroying)
         return 0;
-    if (timeoutMs < 0)
+    self->m_runNow = false;
+    if (timeoutMs < 0) {
         self->m_timer.stop();
-    else
+    } else if (timeoutMs == 0) {
+        // Typically "more data is waiting": a round trip through the event loop would
+        // cost more than the work. act() runs it right away; the timer is the
+        // fallback for a request made outside a round (adding a handle).
+        self->m_runNow = true;
+        self->m_timer.start(0);
+    } else {
         self->m_timer.start(int(std::min(timeoutMs, LongestTimerMs)));
+    }
     return 0;
 }
 
@@ -127,10 +138,19 @@ void CurlDriver::act(curl_socket_t fd, int flags)
     if (!m_multi)
         return;
     int running = 0;
-    const CURLMcode rc = curl_multi_socket_action(m_multi.get(), fd, flags, &running);
-    if (rc != CURLM_OK && rc != CURLM_BAD_SOCKET)
-        qWarning("libcurl: %s", curl_multi_strerror(rc));
-    collectDone();
+    for (int round = 0; round < MostRoundsInARow; ++round) {
+        m_runNow = false;
+        const CURLMcode rc = curl_multi_socket_action(m_multi.get(), fd, flags, &running);
+        if (rc != CURLM_OK && rc != CURLM_BAD_SOCKET)
+            qWarning("libcurl: %s", curl_multi_strerror(rc));
+        collectDone();
+        if (!m_runNow)
+            break;
+        // The timer stays armed: libcurl calls back only when its next time-out
+        // changes, and a round that leaves it unchanged must still be followed.
+        fd = CURL_SOCKET_TIMEOUT;
+        flags = 0;
+    }
     if (m_after)
         m_after();
 }

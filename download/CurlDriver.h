@@ -44,6 +44,9 @@ private:
 
     CurlMulti m_multi;
     QTimer m_timer;
+    // libcurl asked for its timer to fire at once while it was working: it is run
+    // right after that round instead of through the event loop.
+    bool m_runNow = false;
     DoneHandler m_done;
     std::function<void()> m_after;
     bool m_destroying = false;

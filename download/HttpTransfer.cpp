@@ -113,6 +113,8 @@ bool HttpTransfer::configure(CURL *easy, const QByteArray &url)
     set(CURLOPT_FORBID_REUSE, 1L);
     // The file gets the bytes the server sent, encoded or not.
     set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    // Big reads: a fast body then costs a few hundred system calls, not tens of thousands.
+    set(CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
     set(CURLOPT_OPENSOCKETFUNCTION, &HttpTransfer::openSocket);
     set(CURLOPT_OPENSOCKETDATA, this);
     set(CURLOPT_CLOSESOCKETFUNCTION, &HttpTransfer::closeSocket);

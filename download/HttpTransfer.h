@@ -35,6 +35,8 @@ public:
     static constexpr qint64 RedirectBodyLimit = 1024 * 1024;
     // A response head larger than this is a flood, not a head.
     static constexpr qint64 HeadLimit = 256 * 1024;
+    // What libcurl reads from the socket at once.
+    static constexpr long ReceiveBufferBytes = 512 * 1024;
 
     struct Sink
     {

@@ -169,20 +169,21 @@ QByteArray PartFile::read(qsizetype size)
     return piece;
 }
 
-int PartFile::linkNoReplace(const QByteArray &from, const QByteArray &to, bool *moved)
+int PartFile::moveNoReplace(const QByteArray &from, const QByteArray &to, bool *moved)
 {
     *moved = false;
-    // link() never replaces and never follows a link at the target: whatever took
-    // the name meanwhile stays, and the next number is tried.
-    if (::link(from.constData(), to.constData()) == 0)
-        return 0;
-    if (errno == EEXIST)
-        return EEXIST;
-    // File systems without hard links: a rename that refuses to replace.
+    // A rename that refuses to replace: one step, and whatever took the name meanwhile
+    // stays, so the next number is tried.
     if (::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RenameNoReplace) == 0) {
         *moved = true;
         return 0;
     }
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // Kernels or file systems without that rename: link() never replaces and never
+    // follows a link at the target either.
+    if (::link(from.constData(), to.constData()) == 0)
+        return 0;
     return errno;
 }
 
@@ -194,7 +195,7 @@ QString PartFile::publish(const QString &dir, const QString &fileName, const QSt
     QString target = path;
     for (int attempt = 0; attempt < LocalPath::MaxNameTries; ++attempt) {
         bool moved = false;
-        const int error = linkNoReplace(from, QFile::encodeName(target), &moved);
+        const int error = moveNoReplace(from, QFile::encodeName(target), &moved);
         if (error == 0) {
             if (!moved)
                 ::unlink(from.constData());

@@ -81,7 +81,7 @@ private:
     void removeFiles();
     void resetReading();
     // 0 on success, else the errno; never replaces.
-    static int linkNoReplace(const QByteArray &from, const QByteArray &to, bool *moved);
+    static int moveNoReplace(const QByteArray &from, const QByteArray &to, bool *moved);
 
     int m_fd = -1;
     QString m_path;

@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <array>
+
 TransferStates::TransferStates(ActivityLog *log, Inet *inet, QObject *parent)
     : QObject(parent)
     , m_log(log)
@@ -38,10 +40,24 @@ QString TransferStates::StateText(qint16 code)
     }
 }
 
+namespace {
+QString stateLine(qint16 state)
+{
+    return u'\'' + TransferStates::StateText(state) + QStringLiteral("' (Code ") + QString::number(state) + u')';
+}
+} // namespace
+
 void TransferStates::Inet_StateChanged(qint16 State)
 {
     LastState = State;
-    m_log->WriteLog(u'\'' + StateText(State) + QStringLiteral("' (Code ") + QString::number(State) + u')');
+    // A dozen of these per entry, always the same few: made once.
+    static const std::array<QString, 13> known = [] {
+        std::array<QString, 13> lines;
+        for (qint16 state = 0; state < qint16(lines.size()); ++state)
+            lines[size_t(state)] = stateLine(state);
+        return lines;
+    }();
+    m_log->WriteLog(State >= 0 && State < qint16(known.size()) ? known[size_t(State)] : stateLine(State));
     const qint32 code = m_inet ? m_inet->ResponseCode() : 0;
     if (code != 0)
         m_log->WriteLog(u'\'' + m_inet->ResponseInfo() + QStringLiteral("' (Code ") + QString::number(code) + u')');
@@ -49,14 +65,20 @@ void TransferStates::Inet_StateChanged(qint16 State)
 
 void TransferStates::WaitFor(qint16 s)
 {
-    m_log->WriteLog(QStringLiteral("WaitFor: Warte auf State ") + QString::number(s));
+    if (s != m_waitState) {
+        // A body's pieces wait for the same state over and over: its lines are made once.
+        m_waitState = s;
+        m_waitingLine = QStringLiteral("WaitFor: Warte auf State ") + QString::number(s);
+        m_arrivedLine = QStringLiteral("WaitFor: State ") + QString::number(s) + QStringLiteral(" eingetroffen");
+    }
+    m_log->WriteLog(m_waitingLine);
     // Test first: a state that is already current ends the wait without touching the
     // event loop. Otherwise sleep until something arrives; every request ends with a
     // final state, so this returns.
     while (LastState != s && !m_abort)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (LastState == s)
-        m_log->WriteLog(QStringLiteral("WaitFor: State ") + QString::number(s) + QStringLiteral(" eingetroffen"));
+        m_log->WriteLog(m_arrivedLine);
 }
 
 bool TransferStates::Pause(qint64 ms)

@@ -38,4 +38,7 @@ private:
     ActivityLog *m_log;
     Inet *m_inet;
     bool m_abort = false;
+    qint16 m_waitState = -1;
+    QString m_waitingLine;
+    QString m_arrivedLine;
 };

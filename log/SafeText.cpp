@@ -15,10 +15,22 @@ QString escaped(char32_t c)
         return QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
     return QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
 }
+
+// Most text needs no change; it is then shared, not rebuilt character by character.
+bool needsEscaping(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c == u'\\' || c.isSurrogate() || isControl(c.unicode()))
+            return true;
+    }
+    return false;
+}
 } // namespace
 
 QString SafeText(const QString &text)
 {
+    if (!needsEscaping(text))
+        return text;
     QString out;
     out.reserve(text.size());
     for (const char32_t c : text.toUcs4()) {

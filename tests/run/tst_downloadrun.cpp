@@ -114,6 +114,27 @@ private Q_SLOTS:
         QCOMPARE(readFile(path), QByteArray("fünf"));
     }
 
+    // Every piece has its line, numbered on past single digits, the last one empty.
+    void pieceLinesCountThroughTheBody()
+    {
+        const QByteArray body(11 * 2048 + 7, 'p');
+        TestServer server(QJsonObject{{QStringLiteral("/p"), respond(200, body)}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        QTemporaryDir dir;
+        writeFile(listFile(dir), (QStringLiteral("p -> ") + server.url("/p") + QStringLiteral("\r\n")).toUtf8());
+        Program program(dir.path());
+        program.Main(QString());
+        MessageBoxCloser closer;
+        program.Btn_Click(1);
+        const QStringList pieces = logMessages(program.log()->lines()).filter(QStringLiteral("Kommando: GetChunk "));
+        QCOMPARE(pieces.size(), 13);
+        QCOMPARE(pieces.at(0), QStringLiteral("Kommando: GetChunk 0 OK (2048 Byte)"));
+        QCOMPARE(pieces.at(10), QStringLiteral("Kommando: GetChunk 10 OK (2048 Byte)"));
+        QCOMPARE(pieces.at(11), QStringLiteral("Kommando: GetChunk 11 OK (7 Byte)"));
+        QCOMPARE(pieces.at(12), QStringLiteral("Kommando: GetChunk 12 OK (0 Byte)"));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("Downloads/p"))), body);
+    }
+
     // What the run asks of the desktop: a beep for every entry, the closing message, and
     // the download folder in the file manager, with a log line when that cannot be.
     void runAsksTheDesktop_data()
