@@ -1,4 +1,5 @@
 #include "common/Ports.h"
+#include "common/ServerScript.h"
 #include "common/TestServer.h"
 #include "download/Inet.h"
 #include "download/TransferStates.h"
@@ -125,8 +126,7 @@ void TestTransferStates::waitForEndsAfterFailure()
 
 void TestTransferStates::waitForIgnoresThePreviousTwelve()
 {
-    TestServer server(QJsonObject{{"/ok", QJsonArray{QJsonObject{{"http", 200}, {"body", "fine"}}}},
-                                  {"/stall", QJsonArray{QJsonObject{{"sleep", 5}}}}});
+    TestServer server(QJsonObject{{"/ok", ServerScript::reply(200, "fine")}, {"/stall", QJsonArray{ServerScript::pause(5)}}});
     QVERIFY2(server.ok(), qPrintable(server.error()));
     ActivityLog log;
     Inet inet;
@@ -151,7 +151,7 @@ void TestTransferStates::waitSleepsWhileTheServerStalls()
     // A wait that polls instead of sleeping burns a core for as long as the server keeps
     // quiet. Sleeping costs a few milliseconds here; the bound leaves room for a loaded
     // machine, where a polling wait still gets well over a second of a core.
-    TestServer server(QJsonObject{{"/stall", QJsonArray{QJsonObject{{"sleep", 6}}}}});
+    TestServer server(QJsonObject{{"/stall", QJsonArray{ServerScript::pause(6)}}});
     QVERIFY2(server.ok(), qPrintable(server.error()));
     ActivityLog log;
     Inet inet;

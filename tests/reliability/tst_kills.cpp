@@ -6,6 +6,7 @@
 // run then has to clear the hidden leftovers and finish the rest.
 
 #include "common/ProgramFolder.h"
+#include "common/ServerScript.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
 
@@ -21,6 +22,8 @@
 #include <sys/stat.h>
 
 namespace {
+using namespace ServerScript;
+
 constexpr int Entries = 50;
 constexpr int MinKills = 20;
 constexpr int MaxRuns = 60;
@@ -92,7 +95,7 @@ private Q_SLOTS:
             QByteArray body;
             QJsonArray actions;
             if (failing(i)) {
-                actions.append(QJsonObject{{QStringLiteral("http"), 404}, {QStringLiteral("body"), QStringLiteral("weg")}});
+                actions = reply(404, "weg");
             } else if (i % 5 == 0) {
                 // Past the in-memory limit: spooled, and long enough to be killed in.
                 body = randomBytes(1200 * 1024 + int(generator.bounded(800 * 1024)), generator);
@@ -100,20 +103,20 @@ private Q_SLOTS:
                 QVERIFY(file.open(QIODevice::WriteOnly));
                 file.write(body);
                 file.close();
-                actions.append(QJsonObject{{QStringLiteral("send"), QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: %1\r\nConnection: close\r\n\r\n").arg(body.size())}});
-                actions.append(QJsonObject{{QStringLiteral("send_file"), file.fileName()}});
+                actions.append(send(head("Content-Length: " + QByteArray::number(body.size()) + "\r\n")));
+                actions.append(sendFile(file.fileName()));
             } else if (i % 5 == 1) {
                 // Slow: the body comes in pieces over about a second.
                 body = randomBytes(40 * 1024, generator);
-                actions.append(QJsonObject{{QStringLiteral("send"), QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: %1\r\nConnection: close\r\n\r\n").arg(body.size())}});
+                actions.append(send(head("Content-Length: " + QByteArray::number(body.size()) + "\r\n")));
                 for (int p = 0; p < 8; ++p) {
-                    actions.append(QJsonObject{{QStringLiteral("sleep"), 0.12}});
-                    actions.append(QJsonObject{{QStringLiteral("send_b64"), QString::fromLatin1(body.mid(p * 5 * 1024, 5 * 1024).toBase64())}});
+                    actions.append(pause(0.12));
+                    actions.append(sendBase64(body.mid(p * 5 * 1024, 5 * 1024)));
                 }
             } else {
                 body = randomBytes(int(generator.bounded(1, 120 * 1024)), generator);
-                actions.append(QJsonObject{{QStringLiteral("send"), QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: %1\r\nConnection: close\r\n\r\n").arg(body.size())}});
-                actions.append(QJsonObject{{QStringLiteral("send_b64"), QString::fromLatin1(body.toBase64())}});
+                actions.append(send(head("Content-Length: " + QByteArray::number(body.size()) + "\r\n")));
+                actions.append(sendBase64(body));
             }
             if (!failing(i))
                 source.insert(name, body);

@@ -12,6 +12,7 @@
 #include "common/FakeDesktop.h"
 #include "common/Files.h"
 #include "common/MessageBoxCloser.h"
+#include "common/ServerScript.h"
 #include "common/TestServer.h"
 #include "common/LogMessages.h"
 
@@ -28,16 +29,7 @@
 Q_DECLARE_METATYPE(Desktop::OpenResult)
 
 namespace {
-QJsonArray respond(int status, const QByteArray &body)
-{
-    return QJsonArray{QJsonObject{{QStringLiteral("http"), status}, {QStringLiteral("body"), QString::fromLatin1(body)}}};
-}
-
-QJsonArray stallThenRespond(double seconds, const QByteArray &body)
-{
-    return QJsonArray{QJsonObject{{QStringLiteral("sleep"), seconds}},
-                      QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QString::fromLatin1(body)}}};
-}
+using namespace ServerScript;
 
 QString listFile(const QTemporaryDir &dir)
 {
@@ -74,7 +66,7 @@ private Q_SLOTS:
 
     void successLogsEveryStep()
     {
-        TestServer server(QJsonObject{{QStringLiteral("/f.txt"), respond(200, "fünf")}});
+        TestServer server(QJsonObject{{QStringLiteral("/f.txt"), reply(200, "fünf")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         const QString url = server.url("/f.txt");
@@ -131,7 +123,7 @@ private Q_SLOTS:
     {
         QFETCH(Desktop::OpenResult, openResult);
         QFETCH(QString, logSays);
-        TestServer server(QJsonObject{{QStringLiteral("/ok"), respond(200, "gut")}, {QStringLiteral("/busy"), respond(503, "später")}});
+        TestServer server(QJsonObject{{QStringLiteral("/ok"), reply(200, "gut")}, {QStringLiteral("/busy"), reply(503, "später")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), QStringLiteral("ok -> %1\r\nbusy -> %2\r\n").arg(server.url("/ok"), server.url("/busy")).toUtf8());
@@ -154,7 +146,7 @@ private Q_SLOTS:
     {
         // A close that was asked for while a run waited, and then did not happen, must
         // not end the next run before it starts.
-        TestServer server(QJsonObject{{QStringLiteral("/f.txt"), respond(200, "da")}});
+        TestServer server(QJsonObject{{QStringLiteral("/f.txt"), reply(200, "da")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), (QStringLiteral("f.txt -> ") + server.url("/f.txt") + QStringLiteral("\r\n")).toUtf8());
@@ -170,7 +162,7 @@ private Q_SLOTS:
 
     void failureCountInMessage()
     {
-        TestServer server(QJsonObject{{QStringLiteral("/err"), respond(503, "busy")}});
+        TestServer server(QJsonObject{{QStringLiteral("/err"), reply(503, "busy")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), (QStringLiteral("err -> ") + server.url("/err") + QStringLiteral("\r\n")).toUtf8());
@@ -185,7 +177,7 @@ private Q_SLOTS:
 
     void windowStaysUsableDuringRun()
     {
-        TestServer server(QJsonObject{{QStringLiteral("/slow"), stallThenRespond(1.5, "langsam")}}, true);
+        TestServer server(QJsonObject{{QStringLiteral("/slow"), QJsonArray{pause(1.5), response(200, "langsam")}}}, true);
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), (QStringLiteral("slow -> ") + server.url("/slow") + QStringLiteral("\r\n")).toUtf8());
@@ -231,9 +223,8 @@ private Q_SLOTS:
         const int size = 128 * 1024 * 1024;
         TestServer server(QJsonObject{
             {QStringLiteral("/big"),
-             QJsonArray{QJsonObject{{QStringLiteral("send"),
-                                     QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: %1\r\n\r\n").arg(size)}},
-                        QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("x")}, {QStringLiteral("count"), size}}}}});
+             QJsonArray{send("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n"),
+                        sendRepeated("x", size)}}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         const QString list = QStringLiteral("big -> ") + server.url("/big") + QStringLiteral("\r\n");
@@ -274,19 +265,15 @@ private Q_SLOTS:
     {
         QFETCH(bool, announced);
         QFETCH(QString, title);
-        const QString head = announced ? QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")
-                                       : QStringLiteral("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-        const auto part = [](int count) {
-            return QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("x")}, {QStringLiteral("count"), count}};
-        };
+        const QByteArray start = announced ? QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")
+                                           : head({});
+        const auto part = [](int count) { return sendRepeated("x", count); };
         TestServer server(QJsonObject{
             {QStringLiteral("/slow"),
              // The second part comes too soon to be shown at once, and must be shown
              // all the same before the stall ends.
-             QJsonArray{QJsonObject{{QStringLiteral("send"), head}}, part(1000),
-                        QJsonObject{{QStringLiteral("sleep"), 0.05}}, part(36000),
-                        QJsonObject{{QStringLiteral("sleep"), 1.5}}, part(63000)}},
-            {QStringLiteral("/done"), respond(200, "fertig")}});
+             QJsonArray{send(start), part(1000), pause(0.05), part(36000), pause(1.5), part(63000)}},
+            {QStringLiteral("/done"), reply(200, "fertig")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), (QStringLiteral("a -> %1\r\nslow.bin -> %2\r\n").arg(server.url("/done"), server.url("/slow"))).toUtf8());
@@ -320,10 +307,8 @@ private Q_SLOTS:
     {
         TestServer server(QJsonObject{
             {QStringLiteral("/stall"),
-             QJsonArray{QJsonObject{{QStringLiteral("send"),
-                                     QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nerster Teil")}},
-                        QJsonObject{{QStringLiteral("sleep"), 30}}}},
-            {QStringLiteral("/done"), respond(200, "fertig")}});
+             QJsonArray{send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nerster Teil"), pause(30)}},
+            {QStringLiteral("/done"), reply(200, "fertig")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         const QString list = QStringLiteral("a -> %1\r\nb -> %2\r\n").arg(server.url("/done"), server.url("/stall"));
