@@ -1,3 +1,4 @@
+#include "common/LogMessages.h"
 #include "common/Ports.h"
 #include "common/ServerScript.h"
 #include "common/TestServer.h"
@@ -28,18 +29,6 @@ private Q_SLOTS:
 };
 
 namespace {
-// The log lines without their time stamps.
-QStringList messages(const ActivityLog &log, int from = 0)
-{
-    QStringList out;
-    for (int i = from; i < log.count(); ++i) {
-        const QString line = log.line(i);
-        const qsizetype start = line.indexOf(u' ');
-        out << line.mid(start + 1).trimmed();
-    }
-    return out;
-}
-
 // CPU time this process has used so far, user and system.
 double cpuSeconds()
 {
@@ -81,14 +70,14 @@ void TestTransferStates::logLines()
     // ResponseCode 0: one line, even for an unknown code, which still becomes current.
     states.Inet_StateChanged(99);
     QCOMPARE(states.LastState, qint16(99));
-    QCOMPARE(messages(log), QStringList{"'' (Code 99)"});
+    QCOMPARE(logMessages(log), QStringList{"'' (Code 99)"});
 
     // A failure: each state gets a second line with ResponseInfo and ResponseCode.
     const int from = log.count();
     inet.Execute(QStringLiteral("ftp://127.0.0.1/x"));
     const QString info = inet.ResponseInfo();
     QVERIFY(!info.isEmpty());
-    QCOMPARE(messages(log, from),
+    QCOMPARE(logMessages(log.lines().mid(from)),
              (QStringList{u'\'' + TransferStates::StateText(11) + "' (Code 11)", u'\'' + info + "' (Code 1)",
                           u'\'' + TransferStates::StateText(12) + "' (Code 12)", u'\'' + info + "' (Code 1)"}));
     QCOMPARE(states.LastState, qint16(12));
@@ -103,7 +92,7 @@ void TestTransferStates::waitForCurrentStateReturnsAtOnce()
     QMetaObject::invokeMethod(&states, [&processed] { processed = true; }, Qt::QueuedConnection);
     states.WaitFor(12);
     QVERIFY2(!processed, "a current state must end the wait before any event processing");
-    QCOMPARE(messages(log), (QStringList{"WaitFor: Warte auf State 12", "WaitFor: State 12 eingetroffen"}));
+    QCOMPARE(logMessages(log), (QStringList{"WaitFor: Warte auf State 12", "WaitFor: State 12 eingetroffen"}));
     QCoreApplication::processEvents();
     QVERIFY(processed);
 }
@@ -121,7 +110,7 @@ void TestTransferStates::waitForEndsAfterFailure()
     QVERIFY(!states.abortRequested());
     QCOMPARE(states.LastState, qint16(12));
     QCOMPARE(inet.ResponseCode(), qint32(Inet::ConnectionRefused));
-    QVERIFY(messages(log).contains("'Verbindung abgelehnt' (Code 3)"));
+    QVERIFY(logMessages(log).contains("'Verbindung abgelehnt' (Code 3)"));
 }
 
 void TestTransferStates::waitForIgnoresThePreviousTwelve()
