@@ -35,12 +35,6 @@ QString listFile(const QTemporaryDir &dir)
 {
     return dir.filePath(QStringLiteral("URL-Liste.INI"));
 }
-
-QStringList downloads(const QTemporaryDir &dir)
-{
-    return QDir(dir.filePath(QStringLiteral("Downloads")))
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
 } // namespace
 
 class tst_DownloadRun : public QObject
@@ -157,7 +151,7 @@ private Q_SLOTS:
         program.Btn_Click(1);
         QVERIFY(!program.run()->aborted());
         QCOMPARE(program.urlList()->count(), 0);
-        QCOMPARE(downloads(dir), QStringList{QStringLiteral("f.txt")});
+        QCOMPARE(topEntries(dir.filePath(QStringLiteral("Downloads"))), QStringList{QStringLiteral("f.txt")});
     }
 
     void failureCountInMessage()
@@ -172,7 +166,7 @@ private Q_SLOTS:
         program.Btn_Click(1);
         QCOMPARE(closer.text(), QStringLiteral("Der Download ist abgeschlossen!\r(Anzahl der Dateien mit Fehlern: 1)"));
         QCOMPARE(program.urlList()->count(), 1);
-        QVERIFY(downloads(dir).isEmpty());
+        QVERIFY(topEntries(dir.filePath(QStringLiteral("Downloads"))).isEmpty());
     }
 
     void windowStaysUsableDuringRun()
@@ -249,7 +243,7 @@ private Q_SLOTS:
         QVERIFY(seenInChunkLoop >= 1);
         QVERIFY(program.run()->aborted());
         QCOMPARE(closer.count(), 0);
-        QVERIFY(downloads(dir).isEmpty());
+        QVERIFY(topEntries(dir.filePath(QStringLiteral("Downloads"))).isEmpty());
         QCOMPARE(QString::fromUtf8(readFile(listFile(dir))), list);
     }
 
@@ -324,7 +318,7 @@ private Q_SLOTS:
         QVERIFY(program.run()->aborted());
         QCOMPARE(closer.count(), 0);
         // Nothing arrived, nothing half-written stays, and both entries are kept.
-        QVERIFY(downloads(dir).isEmpty());
+        QVERIFY(topEntries(dir.filePath(QStringLiteral("Downloads"))).isEmpty());
         QCOMPARE(program.urlList()->count(), 2);
         QCOMPARE(QString::fromUtf8(readFile(listFile(dir))), list);
     }
