@@ -7,6 +7,7 @@
 
 #include "common/ProgramFolder.h"
 #include "common/ServerScript.h"
+#include "common/TestData.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
 
@@ -28,14 +29,6 @@ constexpr int Entries = 50;
 constexpr int MinKills = 20;
 constexpr int MaxRuns = 60;
 constexpr quint32 Seed = 20261207;
-
-QByteArray randomBytes(int size, QRandomGenerator &generator)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
-}
 
 // Answered with a 404 page: these stay in the list through every run.
 bool failing(int i)
