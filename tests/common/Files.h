@@ -1,8 +1,9 @@
 #pragma once
 
-// Whole-file reading and writing for tests.
+// Whole-file reading and writing for tests, and what a folder holds.
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QString>
 #include <QTest>
@@ -21,4 +22,10 @@ inline void writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path + QStringLiteral(": ") + file.errorString()));
     QCOMPARE(file.write(bytes), bytes.size());
+}
+
+// The names directly in the folder, hidden ones included, links not followed, by name.
+inline QStringList topEntries(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }

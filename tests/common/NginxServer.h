@@ -6,6 +6,7 @@
 // in a test function to skip it when nginx is not installed.
 
 #include "common/Ports.h"
+#include "common/Processes.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -101,16 +102,7 @@ private:
         m_error = QStringLiteral("nginx did not listen on port ") + QString::number(port);
     }
 
-    void stop()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(3000)) {
-                m_process.kill();
-                m_process.waitForFinished(3000);
-            }
-        }
-    }
+    void stop() { stopProcess(m_process); }
 
     QTemporaryDir m_dir;
     QProcess m_process;

@@ -5,11 +5,16 @@
 #include <QByteArray>
 #include <QRandomGenerator>
 
-inline QByteArray randomBytes(int size, quint32 seed)
+inline QByteArray randomBytes(int size, QRandomGenerator &generator)
 {
-    QRandomGenerator generator(seed);
     QByteArray bytes(size, Qt::Uninitialized);
     for (char &c : bytes)
         c = char(generator.bounded(256));
     return bytes;
+}
+
+inline QByteArray randomBytes(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    return randomBytes(size, generator);
 }

@@ -3,6 +3,8 @@
 // A private X server for the life of the object, on a display number it picks itself.
 // Check display() before use; error() says what went wrong.
 
+#include "common/Processes.h"
+
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -34,16 +36,7 @@ public:
         m_display = u':' + number;
     }
 
-    ~XvfbServer()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
+    ~XvfbServer() { stopProcess(m_process); }
 
     XvfbServer(const XvfbServer &) = delete;
     XvfbServer &operator=(const XvfbServer &) = delete;

@@ -1,5 +1,6 @@
 #include "common/NginxServer.h"
 #include "common/Ports.h"
+#include "common/ServerScript.h"
 #include "common/TestServer.h"
 #include "download/Inet.h"
 
@@ -19,17 +20,7 @@
 #include <optional>
 
 namespace {
-QJsonObject send(const QString &text) { return {{QStringLiteral("send"), text}}; }
-QJsonObject sleepFor(double seconds) { return {{QStringLiteral("sleep"), seconds}}; }
-QJsonObject closeNow() { return {{QStringLiteral("close"), true}}; }
-QJsonObject reply(int status, const QString &body, const QJsonObject &headers = {})
-{
-    return {{QStringLiteral("http"), status}, {QStringLiteral("body"), body}, {QStringLiteral("headers"), headers}};
-}
-QJsonObject redirect(int status, const QString &location)
-{
-    return reply(status, QString(), {{QStringLiteral("Location"), location}});
-}
+using namespace ServerScript;
 
 // Records every state an Inet reports.
 class Recorder
@@ -94,8 +85,6 @@ QByteArray binaryBody(int size)
         data[i] = char((i * 7 + i / 251) & 0xff);
     return data;
 }
-
-QString latin1(const QByteArray &bytes) { return QString::fromLatin1(bytes); }
 } // namespace
 
 class TestInet : public QObject
@@ -134,35 +123,34 @@ void TestInet::initTestCase()
 {
     m_refused = unusedLocalPort();
     const QString refusedHttps = QStringLiteral("https://127.0.0.1:%1/x").arg(m_refused);
-    const QString head200 = QStringLiteral("HTTP/1.1 200 OK\r\nConnection: close\r\n");
+    const QByteArray chunkedHead = head("Transfer-Encoding: chunked\r\n");
     QJsonObject routes{
-        {"/plain", QJsonArray{send(head200 + "Content-Length: 5000\r\n\r\n" + latin1(m_binary))}},
-        {"/empty", QJsonArray{reply(200, QString())}},
-        {"/nocontent", QJsonArray{send("HTTP/1.1 204 No Content\r\n\r\n")}},
-        {"/exact2048", QJsonArray{reply(200, QString(2048, u'a'))}},
-        {"/untilclose", QJsonArray{send(head200 + "\r\nread until the end"), closeNow()}},
-        {"/chunked", QJsonArray{send(head200 + "Transfer-Encoding: chunked\r\n\r\n"
-                                     "5\r\nhello\r\n7\r\n, world\r\n0\r\n\r\n")}},
-        {"/gzip", QJsonArray{send(head200 + "Content-Encoding: gzip\r\nContent-Length: 6\r\n\r\n" + QString::fromLatin1("\x1f\x8b\x08zzz"))}},
-        {"/query?x=1", QJsonArray{reply(200, "with query")}},
-        {"/%C3%A4%20x.bin", QJsonArray{reply(200, "encoded")}},
-        {"/r1", QJsonArray{redirect(301, "/r2")}},
-        {"/r2", QJsonArray{redirect(302, "r3")}},
-        {"/r3", QJsonArray{redirect(307, "/plain?from=r3")}},
-        {"/loop", QJsonArray{redirect(302, "/loop")}},
-        {"/tohttps", QJsonArray{redirect(302, refusedHttps)}},
-        {"/toftp", QJsonArray{redirect(302, "ftp://127.0.0.1/file")}},
-        {"/nolocation", QJsonArray{send("HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n")}},
-        {"/short", QJsonArray{send(head200 + "Content-Length: 100000\r\n\r\n"), send(QString(5000, u'x')), closeNow()}},
-        {"/chunkcut", QJsonArray{send(head200 + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n100\r\nabc"), closeNow()}},
-        {"/chunkbad", QJsonArray{send(head200 + "Transfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n")}},
-        {"/twolengths", QJsonArray{send(head200 + "Content-Length: 5\r\nContent-Length: 7\r\n\r\nhello..")}},
-        {"/notfound", QJsonArray{reply(404, "<h1>Nothing here</h1>")}},
-        {"/servererror", QJsonArray{reply(500, "<h1>Oops</h1>")}},
-        {"/garbage", QJsonArray{send("HELLO THERE\r\n\r\n")}},
-        {"/stallhead", QJsonArray{sleepFor(5), reply(200, "late")}},
-        {"/stallbody", QJsonArray{send(head200 + "Content-Length: 100\r\n\r\nfirst part"), sleepFor(5)}},
-        {"/slow", QJsonArray{sleepFor(3), reply(200, "slow")}},
+        {"/plain", raw(head("Content-Length: 5000\r\n") + m_binary)},
+        {"/empty", reply(200)},
+        {"/nocontent", raw("HTTP/1.1 204 No Content\r\n\r\n")},
+        {"/exact2048", reply(200, QByteArray(2048, 'a'))},
+        {"/untilclose", QJsonArray{send(head({}) + "read until the end"), closeNow()}},
+        {"/chunked", raw(chunkedHead + "5\r\nhello\r\n7\r\n, world\r\n0\r\n\r\n")},
+        {"/gzip", raw(head("Content-Encoding: gzip\r\nContent-Length: 6\r\n") + "\x1f\x8b\x08zzz")},
+        {"/query?x=1", reply(200, "with query")},
+        {"/%C3%A4%20x.bin", reply(200, "encoded")},
+        {"/r1", redirect(301, "/r2")},
+        {"/r2", redirect(302, "r3")},
+        {"/r3", redirect(307, "/plain?from=r3")},
+        {"/loop", redirect(302, "/loop")},
+        {"/tohttps", redirect(302, refusedHttps)},
+        {"/toftp", redirect(302, "ftp://127.0.0.1/file")},
+        {"/nolocation", raw("HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n")},
+        {"/short", QJsonArray{send(head("Content-Length: 100000\r\n")), send(QByteArray(5000, 'x')), closeNow()}},
+        {"/chunkcut", QJsonArray{send(chunkedHead + "5\r\nhello\r\n100\r\nabc"), closeNow()}},
+        {"/chunkbad", raw(chunkedHead + "zz\r\nhello\r\n0\r\n\r\n")},
+        {"/twolengths", raw(head("Content-Length: 5\r\nContent-Length: 7\r\n") + "hello..")},
+        {"/notfound", reply(404, "<h1>Nothing here</h1>")},
+        {"/servererror", reply(500, "<h1>Oops</h1>")},
+        {"/garbage", raw("HELLO THERE\r\n\r\n")},
+        {"/stallhead", QJsonArray{pause(5), response(200, "late")}},
+        {"/stallbody", QJsonArray{send(head("Content-Length: 100\r\n") + "first part"), pause(5)}},
+        {"/slow", QJsonArray{pause(3), response(200, "slow")}},
     };
     m_server.emplace(routes, true);
     QVERIFY2(m_server->ok(), qPrintable(m_server->error()));

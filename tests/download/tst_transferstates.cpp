@@ -1,4 +1,6 @@
+#include "common/LogMessages.h"
 #include "common/Ports.h"
+#include "common/ServerScript.h"
 #include "common/TestServer.h"
 #include "download/Inet.h"
 #include "download/TransferStates.h"
@@ -28,18 +30,6 @@ private Q_SLOTS:
 };
 
 namespace {
-// The log lines without their time stamps.
-QStringList messages(const ActivityLog &log, int from = 0)
-{
-    QStringList out;
-    for (int i = from; i < log.count(); ++i) {
-        const QString line = log.line(i);
-        const qsizetype start = line.indexOf(u' ');
-        out << line.mid(start + 1).trimmed();
-    }
-    return out;
-}
-
 // CPU time this process has used so far, user and system.
 double cpuSeconds()
 {
@@ -81,14 +71,14 @@ void TestTransferStates::logLines()
     // ResponseCode 0: one line, even for an unknown code, which still becomes current.
     states.Inet_StateChanged(99);
     QCOMPARE(states.LastState, qint16(99));
-    QCOMPARE(messages(log), QStringList{"'' (Code 99)"});
+    QCOMPARE(logMessages(log), QStringList{"'' (Code 99)"});
 
     // A failure: each state gets a second line with ResponseInfo and ResponseCode.
     const int from = log.count();
     inet.Execute(QStringLiteral("ftp://127.0.0.1/x"));
     const QString info = inet.ResponseInfo();
     QVERIFY(!info.isEmpty());
-    QCOMPARE(messages(log, from),
+    QCOMPARE(logMessages(log.lines().mid(from)),
              (QStringList{u'\'' + TransferStates::StateText(11) + "' (Code 11)", u'\'' + info + "' (Code 1)",
                           u'\'' + TransferStates::StateText(12) + "' (Code 12)", u'\'' + info + "' (Code 1)"}));
     QCOMPARE(states.LastState, qint16(12));
@@ -103,7 +93,7 @@ void TestTransferStates::waitForCurrentStateReturnsAtOnce()
     QMetaObject::invokeMethod(&states, [&processed] { processed = true; }, Qt::QueuedConnection);
     states.WaitFor(12);
     QVERIFY2(!processed, "a current state must end the wait before any event processing");
-    QCOMPARE(messages(log), (QStringList{"WaitFor: Warte auf State 12", "WaitFor: State 12 eingetroffen"}));
+    QCOMPARE(logMessages(log), (QStringList{"WaitFor: Warte auf State 12", "WaitFor: State 12 eingetroffen"}));
     QCoreApplication::processEvents();
     QVERIFY(processed);
 }
@@ -121,13 +111,12 @@ void TestTransferStates::waitForEndsAfterFailure()
     QVERIFY(!states.abortRequested());
     QCOMPARE(states.LastState, qint16(12));
     QCOMPARE(inet.ResponseCode(), qint32(Inet::ConnectionRefused));
-    QVERIFY(messages(log).contains("'Verbindung abgelehnt' (Code 3)"));
+    QVERIFY(logMessages(log).contains("'Verbindung abgelehnt' (Code 3)"));
 }
 
 void TestTransferStates::waitForIgnoresThePreviousTwelve()
 {
-    TestServer server(QJsonObject{{"/ok", QJsonArray{QJsonObject{{"http", 200}, {"body", "fine"}}}},
-                                  {"/stall", QJsonArray{QJsonObject{{"sleep", 5}}}}});
+    TestServer server(QJsonObject{{"/ok", ServerScript::reply(200, "fine")}, {"/stall", QJsonArray{ServerScript::pause(5)}}});
     QVERIFY2(server.ok(), qPrintable(server.error()));
     ActivityLog log;
     Inet inet;
@@ -152,7 +141,7 @@ void TestTransferStates::waitSleepsWhileTheServerStalls()
     // A wait that polls instead of sleeping burns a core for as long as the server keeps
     // quiet. Sleeping costs a few milliseconds here; the bound leaves room for a loaded
     // machine, where a polling wait still gets well over a second of a core.
-    TestServer server(QJsonObject{{"/stall", QJsonArray{QJsonObject{{"sleep", 6}}}}});
+    TestServer server(QJsonObject{{"/stall", QJsonArray{ServerScript::pause(6)}}});
     QVERIFY2(server.ok(), qPrintable(server.error()));
     ActivityLog log;
     Inet inet;

@@ -1,3 +1,4 @@
+#include "common/LogMessages.h"
 #include "log/ActivityLog.h"
 
 #include <QAbstractItemModelTester>
@@ -6,17 +7,6 @@
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QTest>
-
-namespace {
-// The messages of the log's lines, without their time stamps.
-QStringList logTexts(const ActivityLog &log)
-{
-    QStringList texts;
-    for (const QString &line : log.lines())
-        texts << line.section(QStringLiteral(": "), 1);
-    return texts;
-}
-} // namespace
 
 class tst_ActivityLog : public QObject
 {
@@ -153,7 +143,7 @@ private Q_SLOTS:
             log.EchoOnly(QStringLiteral("Empfangen: 2 Stücke"));
             log.WriteLog(QStringLiteral("Kommando: Cancel"));
             // The window keeps every line it was given, and only those.
-            QCOMPARE(logTexts(log), QStringList({"Kommando: Download starten", "Größe",
+            QCOMPARE(logMessages(log), QStringList({"Kommando: Download starten", "Größe",
                                                   "Kommando: GetChunk 1 OK (2048 Byte)", "Kommando: Cancel"}));
             log.flushEcho();
         }
@@ -198,7 +188,7 @@ private Q_SLOTS:
         QCOMPARE(removed.at(0).at(2).toInt(), 9);
         QCOMPARE(inserted.at(0).at(1).toInt(), 0);
         QCOMPARE(inserted.at(0).at(2).toInt(), ActivityLog::MaxLines - 1);
-        QCOMPARE(logTexts(log), [] {
+        QCOMPARE(logMessages(log), [] {
             QStringList expected;
             for (int i = 1500; i < 2500; ++i)
                 expected << QStringLiteral("b%1").arg(i);

@@ -3,6 +3,8 @@
 // What a folder holds, recursively and without following links, in a form two states
 // can be compared by: relative path -> "file:<bytes>", "dir" or "link:<target>".
 
+#include "common/Files.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -53,11 +55,6 @@ inline QString describeDifference(const FolderState &actual, const FolderState &
             lines << QStringLiteral("missing %1").arg(it.key());
     }
     return lines.join(u'\n');
-}
-
-inline QStringList topEntries(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Runs a system tool (mount, chattr) to its end; true when it succeeded.

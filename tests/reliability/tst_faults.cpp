@@ -5,6 +5,7 @@
 
 #include "common/Ports.h"
 #include "common/ProgramFolder.h"
+#include "common/ServerScript.h"
 #include "common/TestData.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
@@ -57,46 +58,7 @@ const QByteArray PastLimit = randomBytes(1024 * 1024 + 1, 9);
 // gzip of "hallo\n", sent without being asked for.
 const QByteArray Gzip = QByteArray::fromHex("1f8b0800000000000003cb48cccc57e70200b0a1c5e906000000");
 
-QJsonObject send(const QByteArray &bytes)
-{
-    return {{QStringLiteral("send"), QString::fromLatin1(bytes)}};
-}
-QJsonObject pause(double seconds)
-{
-    return {{QStringLiteral("sleep"), seconds}};
-}
-QJsonObject reset()
-{
-    return {{QStringLiteral("reset"), true}};
-}
-QJsonObject closeNow()
-{
-    return {{QStringLiteral("close"), true}};
-}
-QJsonArray reply(int status, const QByteArray &body = {}, const QJsonObject &headers = {})
-{
-    return {QJsonObject{{QStringLiteral("http"), status},
-                        {QStringLiteral("body"), QString::fromLatin1(body)},
-                        {QStringLiteral("headers"), headers}}};
-}
-QJsonArray raw(const QByteArray &bytes)
-{
-    return {send(bytes)};
-}
-QByteArray head(const QByteArray &fields)
-{
-    return "HTTP/1.1 200 OK\r\nConnection: close\r\n" + fields + "\r\n";
-}
-QJsonArray redirect(int status, const QString &location)
-{
-    return reply(status, "moved", {{QStringLiteral("Location"), location}});
-}
-
-QJsonArray exactly(const QByteArray &body)
-{
-    return {send(head("Content-Length: " + QByteArray::number(body.size()) + "\r\n")),
-            QJsonObject{{QStringLiteral("send_b64"), QString::fromLatin1(body.toBase64())}}};
-}
+using namespace ServerScript;
 
 const QByteArray RaceBody = randomBytes(8192, 10);
 // Two versions of one resource, the same size, for bodies continued or started over.

@@ -4,6 +4,7 @@
 
 #include "common/Files.h"
 #include "common/ProgramFolder.h"
+#include "common/ServerScript.h"
 #include "common/TestData.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
@@ -14,21 +15,22 @@
 #include <QTest>
 
 namespace {
+using namespace ServerScript;
+
 const QByteArray Slow = randomBytes(2 * 1024 * 1024, 11); // spooled, and arriving for 2 s
 const QByteArray Small = randomBytes(3000, 12);
 
 QJsonObject routes()
 {
-    QJsonArray slow{QJsonObject{{QStringLiteral("send"), QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: %1\r\nConnection: close\r\n\r\n").arg(Slow.size())}}};
+    QJsonArray slow{send(head("Content-Length: " + QByteArray::number(Slow.size()) + "\r\n"))};
     const int pieces = 8;
     const int piece = int(Slow.size()) / pieces;
     for (int p = 0; p < pieces; ++p) {
-        slow.append(QJsonObject{{QStringLiteral("sleep"), 0.25}});
-        slow.append(QJsonObject{{QStringLiteral("send_b64"), QString::fromLatin1(Slow.mid(p * piece, piece).toBase64())}});
+        slow.append(pause(0.25));
+        slow.append(sendBase64(Slow.mid(p * piece, piece)));
     }
     return {{QStringLiteral("/slow.bin"), slow},
-            {QStringLiteral("/small.bin"),
-             QJsonArray{QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QString::fromLatin1(Small)}}}}};
+            {QStringLiteral("/small.bin"), reply(200, Small)}};
 }
 
 void startBatch(QProcess &process, const ProgramFolder &folder)

@@ -7,6 +7,8 @@
 // has to finish the rest and leave nothing hidden behind.
 
 #include "common/ProgramFolder.h"
+#include "common/ServerScript.h"
+#include "common/TestData.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
 
@@ -22,18 +24,12 @@
 #include <sys/stat.h>
 
 namespace {
+using namespace ServerScript;
+
 constexpr int Entries = 50;
 constexpr int MinKills = 20;
 constexpr int MaxRuns = 60;
 constexpr quint32 Seed = 20261207;
-
-QByteArray randomBytes(int size, QRandomGenerator &generator)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
-}
 
 // Answered with a 404 page: these stay in the list through every run.
 bool failing(int i)
@@ -136,8 +132,7 @@ private Q_SLOTS:
                 }
             }
             if (failing(i)) {
-                routes.insert(QStringLiteral("/k/") + name,
-                              QJsonArray{QJsonObject{{QStringLiteral("http"), 404}, {QStringLiteral("body"), QStringLiteral("weg")}}});
+                routes.insert(QStringLiteral("/k/") + name, reply(404, "weg"));
                 continue;
             }
             source.insert(name, body);

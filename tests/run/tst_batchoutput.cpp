@@ -2,6 +2,7 @@
 // goes on when nobody reads its output any more.
 
 #include "common/ProgramFolder.h"
+#include "common/ServerScript.h"
 #include "common/TestServer.h"
 
 #include <QFileInfo>
@@ -12,15 +13,11 @@
 
 namespace {
 // A 200 answer of size bytes of "x", announced or not.
-QJsonArray body(qint64 size, bool announced, double pause = 0)
+QJsonArray body(qint64 size, bool announced, double seconds = 0)
 {
-    QByteArray head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
-    if (announced)
-        head += "Content-Length: " + QByteArray::number(size) + "\r\n";
-    head += "\r\n";
-    return QJsonArray{QJsonObject{{QStringLiteral("sleep"), pause}},
-                      QJsonObject{{QStringLiteral("send"), QString::fromLatin1(head)}},
-                      QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("x")}, {QStringLiteral("count"), size}}};
+    const QByteArray length = announced ? "Content-Length: " + QByteArray::number(size) + "\r\n" : QByteArray();
+    return QJsonArray{ServerScript::pause(seconds), ServerScript::send(ServerScript::head(length)),
+                      ServerScript::sendRepeated("x", size)};
 }
 } // namespace
 

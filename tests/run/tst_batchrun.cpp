@@ -5,6 +5,7 @@
 #include "common/Files.h"
 #include "common/Ports.h"
 #include "common/ProgramFolder.h"
+#include "common/ServerScript.h"
 #include "common/TestData.h"
 #include "common/TestServer.h"
 #include "common/LogMessages.h"
@@ -16,25 +17,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-namespace {
-QJsonArray respond(int status, const QByteArray &body, const QJsonObject &headers = {})
-{
-    return QJsonArray{QJsonObject{{QStringLiteral("http"), status},
-                                  {QStringLiteral("body"), QString::fromLatin1(body)},
-                                  {QStringLiteral("headers"), headers}}};
-}
-
-QJsonArray raw(const QByteArray &bytes)
-{
-    return QJsonArray{QJsonObject{{QStringLiteral("send"), QString::fromLatin1(bytes)}}};
-}
-
-// Every entry in the folder, hidden ones included, links not followed.
-QStringList entries(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-} // namespace
+using namespace ServerScript;
 
 class tst_BatchRun : public QObject
 {
@@ -46,9 +29,9 @@ private Q_SLOTS:
         const QByteArray a = "hallo";
         const QByteArray b = randomBytes(100000, 1);
         const QByteArray c = randomBytes(2048, 2);
-        TestServer server(QJsonObject{{QStringLiteral("/a.bin"), respond(200, a)},
-                                      {QStringLiteral("/b.bin"), respond(200, b)},
-                                      {QStringLiteral("/c.bin"), respond(200, c)}},
+        TestServer server(QJsonObject{{QStringLiteral("/a.bin"), reply(200, a)},
+                                      {QStringLiteral("/b.bin"), reply(200, b)},
+                                      {QStringLiteral("/c.bin"), reply(200, c)}},
                           true);
         QVERIFY2(server.ok(), qPrintable(server.error()));
         ProgramFolder folder;
@@ -61,7 +44,7 @@ private Q_SLOTS:
         QCOMPARE(server.requestLines(),
                  QStringList({"GET /c.bin HTTP/1.1", "GET /b.bin HTTP/1.1", "GET /a.bin HTTP/1.1"}));
         QCOMPARE(QFileInfo(folder.listFile()).size(), 0);
-        QCOMPARE(entries(folder.downloads()), QStringList({"a.bin", "b.bin", "c.bin"}));
+        QCOMPARE(topEntries(folder.downloads()), QStringList({"a.bin", "b.bin", "c.bin"}));
         QCOMPARE(readFile(folder.downloads() + "/a.bin"), a);
         QCOMPARE(readFile(folder.downloads() + "/b.bin"), b);
         QCOMPARE(readFile(folder.downloads() + "/c.bin"), c);
@@ -88,9 +71,9 @@ private Q_SLOTS:
 
     void takenNamesAreNeverReplaced()
     {
-        TestServer server(QJsonObject{{QStringLiteral("/setup.zip"), respond(200, "neu")},
-                                      {QStringLiteral("/x.bin"), respond(200, "x")},
-                                      {QStringLiteral("/d.bin"), respond(200, "d")}});
+        TestServer server(QJsonObject{{QStringLiteral("/setup.zip"), reply(200, "neu")},
+                                      {QStringLiteral("/x.bin"), reply(200, "x")},
+                                      {QStringLiteral("/d.bin"), reply(200, "d")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         ProgramFolder folder;
         QVERIFY(QDir().mkpath(folder.downloads() + "/d.bin"));
@@ -122,14 +105,14 @@ private Q_SLOTS:
         QByteArray titlePage = "<html><head><title>404 Not Found</title></head><body>weg</body></html>";
         TestServer server(
             QJsonObject{
-                {QStringLiteral("/gone"), respond(404, "<html>nope</html>")},
-                {QStringLiteral("/error"), respond(500, "<html>Internal Server Error</html>")},
-                {QStringLiteral("/title"), respond(200, titlePage)},
+                {QStringLiteral("/gone"), reply(404, "<html>nope</html>")},
+                {QStringLiteral("/error"), reply(500, "<html>Internal Server Error</html>")},
+                {QStringLiteral("/title"), reply(200, titlePage)},
                 {QStringLiteral("/short"),
-                 raw("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n" + QByteArray(5000, 'k'))},
+                 raw(head("Content-Length: 100000\r\n") + QByteArray(5000, 'k'))},
                 {QStringLiteral("/badchunk"),
                  raw("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhallo\r\nzz\r\n")},
-                {QStringLiteral("/good.txt"), respond(200, "gut")},
+                {QStringLiteral("/good.txt"), reply(200, "gut")},
             });
         QVERIFY2(server.ok(), qPrintable(server.error()));
         ProgramFolder folder;
@@ -153,7 +136,7 @@ private Q_SLOTS:
         QVERIFY(result.finished);
         QCOMPARE(result.exitCode, 1);
         QCOMPARE(QString::fromUtf8(folder.readList()), failing.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
-        QCOMPARE(entries(folder.downloads()), QStringList({"good.txt"}));
+        QCOMPARE(topEntries(folder.downloads()), QStringList({"good.txt"}));
         QCOMPARE(readFile(folder.downloads() + "/good.txt"), QByteArray("gut"));
 
         const QStringList messages = logMessages(result.out);
@@ -166,11 +149,11 @@ private Q_SLOTS:
 
     void handEditedNamesStayInsideTheFolder()
     {
-        TestServer server(QJsonObject{{QStringLiteral("/1"), respond(200, "eins")},
-                                      {QStringLiteral("/2"), respond(200, "zwei")},
-                                      {QStringLiteral("/3"), respond(200, "drei")},
-                                      {QStringLiteral("/dir/bare.txt"), respond(200, "bar")},
-                                      {QStringLiteral("/dir/"), respond(200, "index")}});
+        TestServer server(QJsonObject{{QStringLiteral("/1"), reply(200, "eins")},
+                                      {QStringLiteral("/2"), reply(200, "zwei")},
+                                      {QStringLiteral("/3"), reply(200, "drei")},
+                                      {QStringLiteral("/dir/bare.txt"), reply(200, "bar")},
+                                      {QStringLiteral("/dir/"), reply(200, "index")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         ProgramFolder folder;
         const QDateTime passwd = QFileInfo(QStringLiteral("/etc/passwd")).lastModified();
@@ -180,13 +163,13 @@ private Q_SLOTS:
                              .toUtf8());
         const ProgramFolder::Result result = folder.run({QStringLiteral("/DOWNLOAD")});
         QCOMPARE(result.exitCode, 0);
-        QCOMPARE(entries(folder.downloads()), QStringList({".._x", "_..", "_etc_passwd", "bare.txt", "index.html"}));
+        QCOMPARE(topEntries(folder.downloads()), QStringList({".._x", "_..", "_etc_passwd", "bare.txt", "index.html"}));
         QCOMPARE(readFile(folder.downloads() + "/.._x"), QByteArray("eins"));
         QCOMPARE(readFile(folder.downloads() + "/_etc_passwd"), QByteArray("zwei"));
         QCOMPARE(readFile(folder.downloads() + "/_.."), QByteArray("drei"));
         QCOMPARE(readFile(folder.downloads() + "/bare.txt"), QByteArray("bar"));
         QCOMPARE(readFile(folder.downloads() + "/index.html"), QByteArray("index"));
-        QCOMPARE(entries(folder.path()), QStringList({"Downloads", "URL-Liste.INI", "bin", "quorvex"}));
+        QCOMPARE(topEntries(folder.path()), QStringList({"Downloads", "URL-Liste.INI", "bin", "quorvex"}));
         QCOMPARE(QFileInfo(QStringLiteral("/etc/passwd")).lastModified(), passwd);
         QCOMPARE(QFileInfo(folder.listFile()).size(), 0);
     }

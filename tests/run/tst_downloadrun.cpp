@@ -12,6 +12,7 @@
 #include "common/FakeDesktop.h"
 #include "common/Files.h"
 #include "common/MessageBoxCloser.h"
+#include "common/ServerScript.h"
 #include "common/TestServer.h"
 #include "common/LogMessages.h"
 
@@ -28,26 +29,11 @@
 Q_DECLARE_METATYPE(Desktop::OpenResult)
 
 namespace {
-QJsonArray respond(int status, const QByteArray &body)
-{
-    return QJsonArray{QJsonObject{{QStringLiteral("http"), status}, {QStringLiteral("body"), QString::fromLatin1(body)}}};
-}
-
-QJsonArray stallThenRespond(double seconds, const QByteArray &body)
-{
-    return QJsonArray{QJsonObject{{QStringLiteral("sleep"), seconds}},
-                      QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QString::fromLatin1(body)}}};
-}
+using namespace ServerScript;
 
 QString listFile(const QTemporaryDir &dir)
 {
     return dir.filePath(QStringLiteral("URL-Liste.INI"));
-}
-
-QStringList downloads(const QTemporaryDir &dir)
-{
-    return QDir(dir.filePath(QStringLiteral("Downloads")))
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 }
 } // namespace
 
@@ -74,7 +60,7 @@ private Q_SLOTS:
 
     void successLogsEveryStep()
     {
-        TestServer server(QJsonObject{{QStringLiteral("/f.txt"), respond(200, "fünf")}});
+        TestServer server(QJsonObject{{QStringLiteral("/f.txt"), reply(200, "fünf")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         const QString url = server.url("/f.txt");
@@ -118,7 +104,7 @@ private Q_SLOTS:
     void pieceLinesCountThroughTheBody()
     {
         const QByteArray body(11 * 2048 + 7, 'p');
-        TestServer server(QJsonObject{{QStringLiteral("/p"), respond(200, body)}});
+        TestServer server(QJsonObject{{QStringLiteral("/p"), reply(200, body)}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), (QStringLiteral("p -> ") + server.url("/p") + QStringLiteral("\r\n")).toUtf8());
@@ -152,7 +138,7 @@ private Q_SLOTS:
     {
         QFETCH(Desktop::OpenResult, openResult);
         QFETCH(QString, logSays);
-        TestServer server(QJsonObject{{QStringLiteral("/ok"), respond(200, "gut")}, {QStringLiteral("/busy"), respond(503, "später")}});
+        TestServer server(QJsonObject{{QStringLiteral("/ok"), reply(200, "gut")}, {QStringLiteral("/busy"), reply(503, "später")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), QStringLiteral("ok -> %1\r\nbusy -> %2\r\n").arg(server.url("/ok"), server.url("/busy")).toUtf8());
@@ -175,7 +161,7 @@ private Q_SLOTS:
     {
         // A close that was asked for while a run waited, and then did not happen, must
         // not end the next run before it starts.
-        TestServer server(QJsonObject{{QStringLiteral("/f.txt"), respond(200, "da")}});
+        TestServer server(QJsonObject{{QStringLiteral("/f.txt"), reply(200, "da")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), (QStringLiteral("f.txt -> ") + server.url("/f.txt") + QStringLiteral("\r\n")).toUtf8());
@@ -186,12 +172,12 @@ private Q_SLOTS:
         program.Btn_Click(1);
         QVERIFY(!program.run()->aborted());
         QCOMPARE(program.urlList()->count(), 0);
-        QCOMPARE(downloads(dir), QStringList{QStringLiteral("f.txt")});
+        QCOMPARE(topEntries(dir.filePath(QStringLiteral("Downloads"))), QStringList{QStringLiteral("f.txt")});
     }
 
     void failureCountInMessage()
     {
-        TestServer server(QJsonObject{{QStringLiteral("/err"), respond(503, "busy")}});
+        TestServer server(QJsonObject{{QStringLiteral("/err"), reply(503, "busy")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), (QStringLiteral("err -> ") + server.url("/err") + QStringLiteral("\r\n")).toUtf8());
@@ -201,12 +187,12 @@ private Q_SLOTS:
         program.Btn_Click(1);
         QCOMPARE(closer.text(), QStringLiteral("Der Download ist abgeschlossen!\r(Anzahl der Dateien mit Fehlern: 1)"));
         QCOMPARE(program.urlList()->count(), 1);
-        QVERIFY(downloads(dir).isEmpty());
+        QVERIFY(topEntries(dir.filePath(QStringLiteral("Downloads"))).isEmpty());
     }
 
     void windowStaysUsableDuringRun()
     {
-        TestServer server(QJsonObject{{QStringLiteral("/slow"), stallThenRespond(1.5, "langsam")}}, true);
+        TestServer server(QJsonObject{{QStringLiteral("/slow"), QJsonArray{pause(1.5), response(200, "langsam")}}}, true);
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), (QStringLiteral("slow -> ") + server.url("/slow") + QStringLiteral("\r\n")).toUtf8());
@@ -252,9 +238,8 @@ private Q_SLOTS:
         const int size = 128 * 1024 * 1024;
         TestServer server(QJsonObject{
             {QStringLiteral("/big"),
-             QJsonArray{QJsonObject{{QStringLiteral("send"),
-                                     QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: %1\r\n\r\n").arg(size)}},
-                        QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("x")}, {QStringLiteral("count"), size}}}}});
+             QJsonArray{send("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n"),
+                        sendRepeated("x", size)}}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         const QString list = QStringLiteral("big -> ") + server.url("/big") + QStringLiteral("\r\n");
@@ -279,7 +264,7 @@ private Q_SLOTS:
         QVERIFY(seenInChunkLoop >= 1);
         QVERIFY(program.run()->aborted());
         QCOMPARE(closer.count(), 0);
-        QVERIFY(downloads(dir).isEmpty());
+        QVERIFY(topEntries(dir.filePath(QStringLiteral("Downloads"))).isEmpty());
         QCOMPARE(QString::fromUtf8(readFile(listFile(dir))), list);
     }
 
@@ -295,19 +280,15 @@ private Q_SLOTS:
     {
         QFETCH(bool, announced);
         QFETCH(QString, title);
-        const QString head = announced ? QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")
-                                       : QStringLiteral("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
-        const auto part = [](int count) {
-            return QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("x")}, {QStringLiteral("count"), count}};
-        };
+        const QByteArray start = announced ? QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")
+                                           : head({});
+        const auto part = [](int count) { return sendRepeated("x", count); };
         TestServer server(QJsonObject{
             {QStringLiteral("/slow"),
              // The second part comes too soon to be shown at once, and must be shown
              // all the same before the stall ends.
-             QJsonArray{QJsonObject{{QStringLiteral("send"), head}}, part(1000),
-                        QJsonObject{{QStringLiteral("sleep"), 0.05}}, part(36000),
-                        QJsonObject{{QStringLiteral("sleep"), 1.5}}, part(63000)}},
-            {QStringLiteral("/done"), respond(200, "fertig")}});
+             QJsonArray{send(start), part(1000), pause(0.05), part(36000), pause(1.5), part(63000)}},
+            {QStringLiteral("/done"), reply(200, "fertig")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         writeFile(listFile(dir), (QStringLiteral("a -> %1\r\nslow.bin -> %2\r\n").arg(server.url("/done"), server.url("/slow"))).toUtf8());
@@ -341,10 +322,8 @@ private Q_SLOTS:
     {
         TestServer server(QJsonObject{
             {QStringLiteral("/stall"),
-             QJsonArray{QJsonObject{{QStringLiteral("send"),
-                                     QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nerster Teil")}},
-                        QJsonObject{{QStringLiteral("sleep"), 30}}}},
-            {QStringLiteral("/done"), respond(200, "fertig")}});
+             QJsonArray{send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nerster Teil"), pause(30)}},
+            {QStringLiteral("/done"), reply(200, "fertig")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         QTemporaryDir dir;
         const QString list = QStringLiteral("a -> %1\r\nb -> %2\r\n").arg(server.url("/done"), server.url("/stall"));
@@ -360,7 +339,7 @@ private Q_SLOTS:
         QVERIFY(program.run()->aborted());
         QCOMPARE(closer.count(), 0);
         // Nothing arrived, nothing half-written stays, and both entries are kept.
-        QVERIFY(downloads(dir).isEmpty());
+        QVERIFY(topEntries(dir.filePath(QStringLiteral("Downloads"))).isEmpty());
         QCOMPARE(program.urlList()->count(), 2);
         QCOMPARE(QString::fromUtf8(readFile(listFile(dir))), list);
     }

@@ -2,6 +2,7 @@
 
 #include "common/Files.h"
 #include "common/ProgramFolder.h"
+#include "common/ServerScript.h"
 #include "common/XvfbServer.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
@@ -233,9 +234,7 @@ private Q_SLOTS:
     void unusableDownloadFolderStopsTheRun()
     {
         QFETCH(QString, setup);
-        TestServer server(QJsonObject{{QStringLiteral("/a"), QJsonArray{QJsonObject{{QStringLiteral("http"), 200},
-                                                                                    {QStringLiteral("body"), QStringLiteral("a")}}}}},
-                          true);
+        TestServer server(QJsonObject{{QStringLiteral("/a"), ServerScript::reply(200, "a")}}, true);
         QVERIFY2(server.ok(), qPrintable(server.error()));
         ProgramFolder folder;
         const QByteArray list = "a -> " + server.url(QStringLiteral("/a")).toUtf8() + "\r\nb -> "
@@ -276,11 +275,10 @@ private Q_SLOTS:
         QFETCH(int, signal);
         // Big enough to be spooled to disk, and never finished.
         TestServer server(QJsonObject{
-            {QStringLiteral("/ok"), QJsonArray{QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QStringLiteral("ok")}}}},
+            {QStringLiteral("/ok"), ServerScript::reply(200, "ok")},
             {QStringLiteral("/stall"),
-             QJsonArray{QJsonObject{{QStringLiteral("send"), QStringLiteral("HTTP/1.1 200 OK\r\nContent-Length: 9000000\r\n\r\n")}},
-                        QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("s")}, {QStringLiteral("count"), 3000000}},
-                        QJsonObject{{QStringLiteral("sleep"), 30}}}}});
+             QJsonArray{ServerScript::send("HTTP/1.1 200 OK\r\nContent-Length: 9000000\r\n\r\n"),
+                        ServerScript::sendRepeated("s", 3000000), ServerScript::pause(30)}}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         ProgramFolder folder;
         const QByteArray stalled = "stall -> " + server.url(QStringLiteral("/stall")).toUtf8() + "\r\n";
@@ -312,10 +310,8 @@ private Q_SLOTS:
     // "quorvex /DOWNLOAD | head -n 1": the reader goes away, the run goes on.
     void closedOutputDoesNotEndTheRun()
     {
-        TestServer server(QJsonObject{{QStringLiteral("/a"), QJsonArray{QJsonObject{{QStringLiteral("http"), 200},
-                                                                                    {QStringLiteral("body"), QStringLiteral("a")}}}},
-                                      {QStringLiteral("/b"), QJsonArray{QJsonObject{{QStringLiteral("sleep"), 0.5}},
-                                                                    QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QStringLiteral("b")}}}}});
+        TestServer server(QJsonObject{{QStringLiteral("/a"), ServerScript::reply(200, "a")},
+                                      {QStringLiteral("/b"), QJsonArray{ServerScript::pause(0.5), ServerScript::response(200, "b")}}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
         ProgramFolder folder;
         folder.writeList("a -> " + server.url(QStringLiteral("/a")).toUtf8() + "\r\nb -> " + server.url(QStringLiteral("/b")).toUtf8() + "\r\n");

@@ -7,6 +7,7 @@
 #include "common/ProgramFolder.h"
 #include "common/Files.h"
 #include "common/LogMessages.h"
+#include "common/ServerScript.h"
 #include "common/TestServer.h"
 
 #include <QDir>
@@ -155,9 +156,8 @@ void TestListSharing::runKeepsLinesAddedMeanwhile()
     // list and is not fetched in that run; the windows-1252 line that failed is kept
     // byte for byte.
     TestServer server(QJsonObject{
-                          {QStringLiteral("/slow"), QJsonArray{QJsonObject{{QStringLiteral("sleep"), 1.0}},
-                                                               QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QStringLiteral("slow")}}}},
-                          {QStringLiteral("/ok"), QJsonArray{QJsonObject{{QStringLiteral("http"), 200}, {QStringLiteral("body"), QStringLiteral("ok")}}}}},
+                          {QStringLiteral("/slow"), QJsonArray{ServerScript::pause(1.0), ServerScript::response(200, "slow")}},
+                          {QStringLiteral("/ok"), ServerScript::reply(200, "ok")}},
                       true);
     QVERIFY2(server.ok(), qPrintable(server.error()));
     ProgramFolder program;

@@ -2,6 +2,7 @@
 // drags a link onto the running program's list, moved by xdotool.
 
 #include "common/ProgramFolder.h"
+#include "common/Processes.h"
 #include "common/XvfbServer.h"
 
 #include <QElapsedTimer>
@@ -26,17 +27,6 @@ bool waitUntil(const std::function<bool()> &done, int ms)
         QTest::qWait(100);
     }
     return true;
-}
-
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
 }
 
 } // namespace
@@ -163,8 +153,8 @@ void TestX11Drop::linkDraggedFromAnotherProgram()
         return list == expected;
     }, 10000);
     QByteArray sourceSaid = source.readAllStandardOutput();
-    stop(source);
-    stop(quorvex);
+    stopProcess(source);
+    stopProcess(quorvex);
     QVERIFY2(list == expected, (list + " / source: " + sourceSaid).constData());
 }
 
