@@ -89,7 +89,7 @@ QString TestX11Drop::findWindow(const QString &title)
                       u'^' + title + u'$'})
                  .section(u'\n', -1);
         return !id.isEmpty();
-    }, 15000);
+    }, 30000); // a loaded machine may take long to map a window
     return id;
 }
 
