@@ -378,7 +378,7 @@ void HttpTransfer::finishHop(CURLcode result)
             return fail(verdict.code, verdict.text);
         return startHop(request);
     }
-    if (const int error = m_body->finishWriting())
+    if (const int error = m_body->finishWriting(m_announced < 0 || received() == m_announced))
         return fail(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + SystemErrorText(error));
     if (m_announced >= 0 && received() != m_announced)
         return fail(TransferError::Incomplete, CurlErrorText({CURLE_PARTIAL_FILE, 0, true, false, received(), m_announced, {}, {}}).text, true);

@@ -100,8 +100,21 @@ void PartFile::open(const QString &dir, const QString &url, const QByteArray &va
     m_size = 0;
     resetReading();
     m_buffer.reserve(BlockSize);
+    // Described only when its first bytes go to disk: a body that arrives whole before
+    // that needs no description, and every file created costs the file system dearly
+    // when a list holds thousands of small entries.
+    m_keep = false;
     const PartInfo info{url, validator, total};
-    m_keep = info.resumable() && info.write(m_infoPath) == 0;
+    if (info.resumable())
+        m_pendingInfo = info;
+}
+
+void PartFile::describe()
+{
+    if (!m_pendingInfo || m_infoPath.isEmpty())
+        return;
+    m_keep = m_pendingInfo->write(m_infoPath) == 0;
+    m_pendingInfo.reset();
 }
 
 void PartFile::resume(qint64 offset)
@@ -134,11 +147,15 @@ int PartFile::append(const char *data, qsizetype size)
     return 0;
 }
 
-int PartFile::finishWriting()
+int PartFile::finishWriting(bool whole)
 {
     m_sinceFlush.start();
     if (m_buffer.isEmpty())
         return 0;
+    // The description goes before the bytes it describes. A whole body goes out without
+    // one: it is published at once, and a kill in between only costs its download.
+    if (!whole)
+        describe();
     const int error = m_fd < 0 ? EBADF : writeAll(m_fd, m_buffer.constData(), m_buffer.size());
     m_buffer.resize(0);
     return error;
@@ -189,7 +206,7 @@ int PartFile::moveNoReplace(const QByteArray &from, const QByteArray &to, bool *
 
 QString PartFile::publish(const QString &dir, const QString &fileName, const QString &path, int counter)
 {
-    if (const int error = finishWriting())
+    if (const int error = finishWriting(true))
         throw FileError(error);
     const QByteArray from = QFile::encodeName(m_path);
     QString target = path;
@@ -213,6 +230,9 @@ QString PartFile::publish(const QString &dir, const QString &fileName, const QSt
 void PartFile::close()
 {
     if (m_fd >= 0) {
+        // Ended without being published: what arrived is kept for the next request.
+        if (m_size > 0)
+            describe();
         finishWriting();
         ::close(m_fd);
         m_fd = -1;
@@ -220,6 +240,7 @@ void PartFile::close()
     if (!m_keep)
         removeFiles();
     m_keep = false;
+    m_pendingInfo.reset();
     m_size = 0;
     resetReading();
     m_path.clear();
@@ -229,6 +250,7 @@ void PartFile::close()
 void PartFile::discard()
 {
     m_keep = false;
+    m_pendingInfo.reset();
     m_buffer.resize(0);
     close();
 }

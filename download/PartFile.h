@@ -1,11 +1,14 @@
 #pragma once
 
 #include "download/FileError.h"
+#include "download/PartInfo.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // The one copy of a body on disk: a hidden file in the download folder that the body
 // is written into as it arrives, read back piece by piece, and in the end either given
@@ -55,7 +58,8 @@ public:
     // written so far. Called from inside libcurl, so it cannot throw.
     int append(const char *data, qsizetype size);
     // Writes what is buffered; returns 0 or the errno.
-    int finishWriting();
+    // whole: the body is complete and is published next, so it needs no description.
+    int finishWriting(bool whole = false);
     qint64 size() const { return m_size; }
 
     // The next at most size bytes from the start of the body; empty at its end.
@@ -79,6 +83,8 @@ public:
 private:
     void setPaths(const QString &dir, const QString &url);
     void removeFiles();
+    // Writes the pending description, which decides whether the body is kept.
+    void describe();
     void resetReading();
     // 0 on success, else the errno; never replaces.
     static int moveNoReplace(const QByteArray &from, const QByteArray &to, bool *moved);
@@ -87,6 +93,7 @@ private:
     QString m_path;
     QString m_infoPath;
     bool m_keep = false;
+    std::optional<PartInfo> m_pendingInfo;
     QByteArray m_buffer;
     QElapsedTimer m_sinceFlush;
     qint64 m_size = 0;
