@@ -201,3 +201,16 @@ pairLine() {
         row "" "busy: the ratios spread ${spread} x (max/min over $BusySpread): the machine was not quiet"
     fi
 }
+
+# The work area: the binary under test in $bin, generated bodies in $files, and a stub
+# xdg-open first on PATH, so that no run ever starts a file manager.
+prepareWork() {
+    files="$work/files"
+    bin="$work/bin/quorvex"
+    mkdir -p "$files" "$work/bin" "$work/stub"
+    install -m 0755 "$build/quorvex" "$bin"
+    printf '#!/bin/sh\nexit 0\n' >"$work/stub/xdg-open"
+    chmod 0755 "$work/stub/xdg-open"
+    export PATH="$work/stub:$PATH"
+    export QT_QPA_PLATFORM=offscreen
+}

@@ -69,14 +69,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-files="$work/files"
-bin="$work/bin/quorvex"
-mkdir -p "$files" "$work/bin" "$work/stub"
-install -m 0755 "$build/quorvex" "$bin"
-printf '#!/bin/sh\nexit 0\n' >"$work/stub/xdg-open"
-chmod 0755 "$work/stub/xdg-open"
-export PATH="$work/stub:$PATH"
-export QT_QPA_PLATFORM=offscreen
+prepareWork
 startNginx
 
 # The list of a case: COUNT bodies of SIZE bytes under /CASE/.

@@ -107,15 +107,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-files="$work/files"
-bin="$work/bin/quorvex"
-mkdir -p "$files" "$work/bin" "$work/stub"
-install -m 0755 "$build/quorvex" "$bin"
-# xdg-open must never start a file manager.
-printf '#!/bin/sh\nexit 0\n' >"$work/stub/xdg-open"
-chmod 0755 "$work/stub/xdg-open"
-export PATH="$work/stub:$PATH"
-export QT_QPA_PLATFORM=offscreen
+prepareWork
 
 say "generating files in $files"
 random() { head -c $(($2 << 20)) /dev/urandom >"$files/$1"; }
