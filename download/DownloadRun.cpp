@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <string_view>
 
 namespace {
@@ -25,21 +26,6 @@ constexpr int ChunkSize = 2048;
 // How long the window may go without its events while a finished body's pieces are
 // written; the waits in the chunk loop end at once then.
 constexpr qint64 CatchUpMs = 25;
-
-// Whether the first piece is a "404 not found" page: its printable bytes, in any
-// letter case.
-bool isNotFoundPage(const QByteArray &piece)
-{
-    QByteArray text(piece.size(), Qt::Uninitialized);
-    char *out = text.data();
-    for (const char c : piece) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte > 31)
-            *out++ = char(byte >= 'A' && byte <= 'Z' ? byte + 32 : byte);
-    }
-    text.truncate(out - text.constData());
-    return text.contains("404 not found");
-}
 
 // A pause for the log: whole seconds as they are, shortened test pauses in
 // thousandths.
@@ -69,6 +55,31 @@ void logFailure(ActivityLog *log, const QString &description, qint64 code)
     log->WriteLog(QStringLiteral("### Download-Fehler: ") + description + QStringLiteral(" (Code ") + QString::number(code) + u')');
 }
 } // namespace
+
+bool DownloadRun::IsNotFoundPage(QByteArrayView piece)
+{
+    // Every body passes here, so no copy of it is made: the text can only begin at a
+    // '4', and from each one the comparison skips control bytes and folds letters.
+    constexpr std::string_view Needle = "404 not found";
+    const char *const end = piece.data() + piece.size();
+    for (const char *at = piece.data(); at != end; ++at) {
+        at = static_cast<const char *>(std::memchr(at, Needle.front(), size_t(end - at)));
+        if (!at)
+            return false;
+        size_t matched = 0;
+        for (const char *p = at; p != end && matched < Needle.size(); ++p) {
+            const auto byte = static_cast<unsigned char>(*p);
+            if (byte <= 31)
+                continue;
+            if (char(byte >= 'A' && byte <= 'Z' ? byte + 32 : byte) != Needle[matched])
+                break;
+            ++matched;
+        }
+        if (matched == Needle.size())
+            return true;
+    }
+    return false;
+}
 
 QString DownloadRun::PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds)
 {
@@ -269,7 +280,7 @@ DownloadRun::Outcome DownloadRun::readBody(const QString &path, const QElapsedTi
                 const ActivityLog::WindowOnly quiet(m_log);
                 m_log->WriteLog(chunkLine(i, piece.size()));
             }
-            if (i == 0 && isNotFoundPage(piece)) {
+            if (i == 0 && IsNotFoundPage(piece)) {
                 m_log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
                 return Outcome::NotFound;
             }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
@@ -45,6 +46,9 @@ public:
     int failed() const { return m_failed; }
     bool aborted() const { return m_aborted; }
 
+    // Whether a body's first piece is a "404 not found" page: that text among its
+    // printable bytes, in any letter case.
+    static bool IsNotFoundPage(QByteArrayView piece);
     // The line standard output gets in place of a body's per-piece lines.
     static QString PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds);
     // Removes the hidden files in dir that no entry of list will continue.
