@@ -44,8 +44,14 @@ PartFile::~PartFile()
 
 void PartFile::setPaths(const QString &dir, const QString &url)
 {
-    m_path = dir + u'/' + QLatin1String(Prefix) + PartInfo::keyOf(url);
+    // An entry asks for its paths several times; the hash is worked out once.
+    if (url != m_keyUrl || m_key.isEmpty()) {
+        m_key = PartInfo::keyOf(url);
+        m_keyUrl = url;
+    }
+    m_path = dir + u'/' + QLatin1String(Prefix) + m_key;
     m_infoPath = m_path + QLatin1String(InfoSuffix);
+    m_infoMayExist = m_path != m_clearPath;
 }
 
 void PartFile::resetReading()
@@ -61,8 +67,11 @@ PartFile::Kept PartFile::findKept(const QString &dir, const QString &url)
 {
     close();
     setPaths(dir, url);
-    const std::optional<PartInfo> info = PartInfo::read(m_infoPath);
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    bool infoAbsent = false;
+    const std::optional<PartInfo> info = PartInfo::read(m_infoPath, &infoAbsent);
+    m_infoMayExist = !infoAbsent;
+    // Without a description there is nothing to continue; what is left is only removed.
+    const int fd = info ? ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC) : -1;
     struct stat st;
     // A second link means the file was published under its name by a run killed
     // before it could drop this one: writing here would change the published file.
@@ -87,9 +96,19 @@ void PartFile::open(const QString &dir, const QString &url, const QByteArray &va
     // moment do old bytes stand under a new description.
     discard();
     setPaths(dir, url);
-    removeFiles();
-    setPaths(dir, url);
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Usually the request began by looking here and cleared the place; a leftover that
+    // appeared since is removed, then the file is made anew.
+    if (m_path != m_clearPath)
+        unlinkFiles();
+    const QByteArray path = QFile::encodeName(m_path);
+    const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(path.constData(), flags, 0644);
+    if (fd < 0 && errno == EEXIST) {
+        unlinkFiles();
+        fd = ::open(path.constData(), flags, 0644);
+    }
+    m_clearPath.clear();
+    m_infoMayExist = false;
     if (fd < 0) {
         const int error = errno;
         m_path.clear();
@@ -113,6 +132,8 @@ void PartFile::describe()
 {
     if (!m_pendingInfo || m_infoPath.isEmpty())
         return;
+    m_infoMayExist = true;
+    m_clearPath.clear();
     m_keep = m_pendingInfo->write(m_infoPath) == 0;
     m_pendingInfo.reset();
 }
@@ -255,13 +276,22 @@ void PartFile::discard()
     close();
 }
 
+void PartFile::unlinkFiles()
+{
+    // The description first: a body without one is never continued. One that was
+    // never written is not looked for: each miss costs a lookup in a large folder.
+    if (!m_infoPath.isEmpty() && m_infoMayExist)
+        ::unlink(QFile::encodeName(m_infoPath).constData());
+    m_infoMayExist = false;
+    if (!m_path.isEmpty()) {
+        ::unlink(QFile::encodeName(m_path).constData());
+        m_clearPath = m_path;
+    }
+}
+
 void PartFile::removeFiles()
 {
-    // The description first: a body without one is never continued.
-    if (!m_infoPath.isEmpty())
-        ::unlink(QFile::encodeName(m_infoPath).constData());
-    if (!m_path.isEmpty())
-        ::unlink(QFile::encodeName(m_path).constData());
+    unlinkFiles();
     m_path.clear();
     m_infoPath.clear();
 }

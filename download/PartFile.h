@@ -82,6 +82,8 @@ public:
 
 private:
     void setPaths(const QString &dir, const QString &url);
+    // Removes the body and its description; removeFiles also forgets their paths.
+    void unlinkFiles();
     void removeFiles();
     // Writes the pending description, which decides whether the body is kept.
     void describe();
@@ -92,6 +94,12 @@ private:
     int m_fd = -1;
     QString m_path;
     QString m_infoPath;
+    QString m_keyUrl;
+    QString m_key;
+    // Where neither a body nor a description lies, as far as this object knows: it
+    // removed them or looked and found none, and has created nothing there since.
+    QString m_clearPath;
+    bool m_infoMayExist = true;
     bool m_keep = false;
     std::optional<PartInfo> m_pendingInfo;
     QByteArray m_buffer;

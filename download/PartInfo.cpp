@@ -56,9 +56,11 @@ int PartInfo::write(const QString &path) const
     return 0;
 }
 
-std::optional<PartInfo> PartInfo::read(const QString &path)
+std::optional<PartInfo> PartInfo::read(const QString &path, bool *absent)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (absent)
+        *absent = fd < 0 && errno == ENOENT;
     if (fd < 0)
         return std::nullopt;
     struct stat st;

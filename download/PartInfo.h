@@ -23,7 +23,8 @@ struct PartInfo
     // Returns 0 or the errno.
     int write(const QString &path) const;
     // Nothing when the file is missing, not a plain file or not in our format.
-    static std::optional<PartInfo> read(const QString &path);
+    // absent, when given, tells whether there was no file at path at all.
+    static std::optional<PartInfo> read(const QString &path, bool *absent = nullptr);
 
     // Stands in for the URL in the names of its files: the same URL always finds the
     // same files, and nothing of it (a password, say) shows in a name.
