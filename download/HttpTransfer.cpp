@@ -81,7 +81,7 @@ void HttpTransfer::releaseEasy()
 
 void HttpTransfer::startHop(const QByteArray &url)
 {
-    m_resolved = m_connecting = m_sent = m_responding = m_inHead = m_headDone = m_redirect = m_bodyTaken = false;
+    m_resolved = m_connecting = m_responding = m_inHead = m_headDone = m_redirect = m_bodyTaken = false;
     m_headBytes = m_redirectBody = 0;
     m_statusLine.clear();
     m_errorBuffer[0] = 0;
@@ -119,12 +119,9 @@ bool HttpTransfer::configure(CURL *easy, const QByteArray &url)
     set(CURLOPT_OPENSOCKETDATA, this);
     set(CURLOPT_CLOSESOCKETFUNCTION, &HttpTransfer::closeSocket);
     set(CURLOPT_CLOSESOCKETDATA, this);
+    // Called with the connection up and the request about to go out.
     set(CURLOPT_PREREQFUNCTION, &HttpTransfer::prereq);
     set(CURLOPT_PREREQDATA, this);
-    // The debug hook is the only word on when the request went out; it prints nothing.
-    set(CURLOPT_VERBOSE, 1L);
-    set(CURLOPT_DEBUGFUNCTION, &HttpTransfer::debug);
-    set(CURLOPT_DEBUGDATA, this);
     set(CURLOPT_HEADERFUNCTION, &HttpTransfer::header);
     set(CURLOPT_HEADERDATA, this);
     set(CURLOPT_WRITEFUNCTION, &HttpTransfer::write);
@@ -157,21 +154,15 @@ int HttpTransfer::closeSocket(void *clientp, curl_socket_t fd)
 
 int HttpTransfer::prereq(void *clientp, char *, char *, int, int)
 {
+    // A request of a few hundred bytes on a connection just made goes out in the same
+    // round. Knowing the moment exactly would take libcurl's debug output, which
+    // formats text for every step of every request.
     auto *self = static_cast<HttpTransfer *>(clientp);
     self->queue(Connected);
     self->queue(Requesting);
+    self->queue(RequestSent);
+    self->enterPhase(Phase::AwaitingHead);
     return CURL_PREREQFUNC_OK;
-}
-
-int HttpTransfer::debug(CURL *, curl_infotype type, char *, size_t, void *clientp)
-{
-    auto *self = static_cast<HttpTransfer *>(clientp);
-    if (type == CURLINFO_HEADER_OUT && !self->m_sent) {
-        self->m_sent = true;
-        self->queue(RequestSent);
-        self->enterPhase(Phase::AwaitingHead);
-    }
-    return 0;
 }
 
 size_t HttpTransfer::header(char *data, size_t size, size_t count, void *userp)
@@ -349,9 +340,8 @@ void HttpTransfer::finishHop(CURLcode result)
     if (curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK)
         effective = nullptr;
     const QByteArray next = target ? QByteArray(target) : QByteArray();
-    CurlFailure failure{result, osErrno, m_headDone, m_policy.hops() > 0, received(), m_announced,
-                        SafeText(QUrl(QString::fromUtf8(effective ? effective : "")).host()),
-                        QString::fromUtf8(m_errorBuffer)};
+    // Only a failure names the host; libcurl's copy of the URL goes with the handle.
+    const QByteArray failedUrl = result != CURLE_OK && effective ? QByteArray(effective) : QByteArray();
     releaseEasy();
 
     if (m_startOver)
@@ -359,6 +349,8 @@ void HttpTransfer::finishHop(CURLcode result)
     if (m_refusal)
         return fail(m_refusal->code, m_refusal->info, m_refusal->passing);
     if (result != CURLE_OK) {
+        const CurlFailure failure{result, osErrno, m_headDone, m_policy.hops() > 0, received(), m_announced,
+                                  SafeText(QUrl(QString::fromUtf8(failedUrl)).host()), QString::fromUtf8(m_errorBuffer)};
         const FailureText text = CurlErrorText(failure);
         return fail(text.code, text.text, RetryPolicy::failurePasses(result, text.code));
     }

@@ -76,7 +76,6 @@ private:
     static curl_socket_t openSocket(void *clientp, curlsocktype, struct curl_sockaddr *address);
     static int closeSocket(void *clientp, curl_socket_t fd);
     static int prereq(void *clientp, char *, char *, int, int);
-    static int debug(CURL *, curl_infotype type, char *, size_t, void *clientp);
     static size_t header(char *data, size_t size, size_t count, void *userp);
     static size_t write(char *data, size_t size, size_t count, void *userp);
 
@@ -116,7 +115,6 @@ private:
     // The current hop.
     bool m_resolved = false;
     bool m_connecting = false;
-    bool m_sent = false;
     bool m_responding = false;
     bool m_inHead = false;
     bool m_headDone = false;
