@@ -24,6 +24,7 @@ constexpr int MostRoundsInARow = 16;
 struct CurlDriver::Watch : QObject
 {
     using QObject::QObject;
+    curl_socket_t fd = CURL_SOCKET_BAD;
     QSocketNotifier *read = nullptr;
     QSocketNotifier *write = nullptr;
 };
@@ -73,12 +74,15 @@ int CurlDriver::socketCallback(CURL *, curl_socket_t fd, int what, void *userp, 
     auto *existing = static_cast<Watch *>(socketp);
     if (what == CURL_POLL_REMOVE) {
         if (existing) {
-            // Its notifier may be the one whose signal is being delivered right now.
+            // Kept for the next socket rather than deleted: a list of small files opens
+            // a connection per entry. Its notifier may be the one whose signal is being
+            // delivered right now, which a disabled notifier survives.
             for (QSocketNotifier *notifier : {existing->read, existing->write}) {
                 if (notifier)
                     notifier->setEnabled(false);
             }
-            existing->deleteLater();
+            existing->fd = CURL_SOCKET_BAD;
+            self->m_spare.push_back(existing);
             curl_multi_assign(self->m_multi.get(), fd, nullptr);
         }
         return 0;
@@ -91,21 +95,31 @@ void CurlDriver::watch(curl_socket_t fd, int what, Watch *existing)
 {
     Watch *w = existing;
     if (!w) {
-        w = new Watch(this);
+        if (m_spare.empty()) {
+            w = new Watch(this);
+        } else {
+            w = m_spare.back();
+            m_spare.pop_back();
+        }
         if (curl_multi_assign(m_multi.get(), fd, w) != CURLM_OK) {
-            delete w;
+            m_spare.push_back(w);
             return;
+        }
+        w->fd = fd;
+        for (QSocketNotifier *notifier : {w->read, w->write}) {
+            if (notifier)
+                notifier->setSocket(fd);
         }
     }
     const bool wantRead = what == CURL_POLL_IN || what == CURL_POLL_INOUT;
     const bool wantWrite = what == CURL_POLL_OUT || what == CURL_POLL_INOUT;
     if (wantRead && !w->read) {
         w->read = new QSocketNotifier(fd, QSocketNotifier::Read, w);
-        connect(w->read, &QSocketNotifier::activated, this, [this, fd] { act(fd, CURL_CSELECT_IN); });
+        connect(w->read, &QSocketNotifier::activated, this, [this, w] { act(w->fd, CURL_CSELECT_IN); });
     }
     if (wantWrite && !w->write) {
         w->write = new QSocketNotifier(fd, QSocketNotifier::Write, w);
-        connect(w->write, &QSocketNotifier::activated, this, [this, fd] { act(fd, CURL_CSELECT_OUT); });
+        connect(w->write, &QSocketNotifier::activated, this, [this, w] { act(w->fd, CURL_CSELECT_OUT); });
     }
     if (w->read)
         w->read->setEnabled(wantRead);

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <vector>
 
 class QSocketNotifier;
 
@@ -44,6 +45,8 @@ private:
 
     CurlMulti m_multi;
     QTimer m_timer;
+    // The notifiers of closed sockets, ready for the next one; children of the driver.
+    std::vector<Watch *> m_spare;
     // libcurl asked for its timer to fire at once while it was working: it is run
     // right after that round instead of through the event loop.
     bool m_runNow = false;
