@@ -103,18 +103,19 @@ Program::Outcome Program::Main(const QString &arguments)
     m_inet->setSpoolDir(DownloadDir);
     m_run->setDownloadDir(DownloadDir);
 
-    m_form = std::make_unique<MainForm>();
+    // A batch run without a screen has nobody to draw for: it has no window at all.
+    // Building one would load the fonts, a third of the start-up, and following the
+    // lists after every entry would cost more than a small download.
+    const bool unseen = batch && SystemDesktop::screenless();
+    if (!unseen)
+        m_form = std::make_unique<MainForm>();
     QApplication::setApplicationDisplayName(QString());
     QApplication::setApplicationName(QStringLiteral("Quorvex"));
-    // A batch run without a screen has nobody to draw for; laying out and repainting
-    // the lists after every entry would cost more than a small download.
-    const bool unseen = batch && SystemDesktop::screenless();
-    wireWindow(batch, unseen);
+    wireWindow(batch);
 
     ToggleLog();
-    m_form->show();
-    if (unseen)
-        m_form->setUpdatesEnabled(false);
+    if (m_form)
+        m_form->show();
     // Only a list read whole says whose unfinished bodies are worth keeping.
     if (m_list->LoadUrlList() && m_downloadDirUsable)
         DownloadRun::RemoveLeftovers(DownloadDir, *m_list);
@@ -173,21 +174,25 @@ bool Program::checkDownloadDir()
     return m_downloadDirUsable;
 }
 
-void Program::wireWindow(bool batch, bool unseen)
+void Program::wireWindow(bool batch)
 {
-    if (!unseen)
+    if (m_form) {
         m_form->showModels(m_log, m_list);
-    connect(m_log, &ActivityLog::caughtUp, m_form.get(), &MainForm::followLog);
-    m_form->followProgress(m_progress);
+        connect(m_log, &ActivityLog::caughtUp, m_form.get(), &MainForm::followLog);
+        m_form->followProgress(m_progress);
+        connect(m_form.get(), &MainForm::Btn_Click, this, &Program::Btn_Click);
+        connect(m_form.get(), &MainForm::Liste_OLEDragDrop, this, &Program::Liste_OLEDragDrop);
+        connect(m_form.get(), &MainForm::closeRequested, this, &Program::onCloseRequested);
+    }
     if (batch)
         m_terminal = new TerminalProgress(m_progress, STDERR_FILENO, m_log, this);
-    connect(m_form.get(), &MainForm::Btn_Click, this, &Program::Btn_Click);
-    connect(m_form.get(), &MainForm::Liste_OLEDragDrop, this, &Program::Liste_OLEDragDrop);
-    connect(m_form.get(), &MainForm::closeRequested, this, &Program::onCloseRequested);
     connect(new SignalRelay(this), &SignalRelay::requested, this, &Program::onStopSignal);
 
     m_run->setHost({
-        [this](bool enabled) { m_form->setDownloadEnabled(enabled); },
+        [this](bool enabled) {
+            if (m_form)
+                m_form->setDownloadEnabled(enabled);
+        },
         [this](const QString &text) { m_desktop->showMessage(m_form.get(), QStringLiteral("Quorvex"), text); },
         [this] { m_desktop->beep(); },
         [this](const QString &dir) { openFileManager(dir); },
@@ -235,7 +240,8 @@ void Program::ToggleLog()
 {
     // LogHidden starts false, so the call made at start-up hides the panel the window
     // was laid out with.
-    m_form->setLogShown(LogHidden);
+    if (m_form)
+        m_form->setLogShown(LogHidden);
     LogHidden = !LogHidden;
 }
 
@@ -292,6 +298,9 @@ void Program::onStopSignal(int signal)
     // An open message box would hold the run, and with it the end, until someone closes it.
     for (int i = 0; i < 16 && QApplication::activeModalWidget(); ++i)
         QApplication::activeModalWidget()->close();
+    // Ends the run as closing the window does; a run without a window ends the same way.
     if (m_form)
         m_form->close();
+    else
+        onCloseRequested();
 }

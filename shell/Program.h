@@ -69,14 +69,16 @@ public:
     TransferStates *states() const { return m_states; }
     DownloadRun *run() const { return m_run.get(); }
     TransferProgress *progress() const { return m_progress; }
+    // Null for a batch run without a screen.
     MainForm *form() const { return m_form.get(); }
     bool downloadDirUsable() const { return m_downloadDirUsable; }
 
 private:
     void WriteLog(const QString &message);
     void ensureDownloadDir();
-    // Connects the window's events to the commands and lends it to the run.
-    void wireWindow(bool batch, bool unseen);
+    // Connects the window's events, if there is a window, to the commands and lends
+    // it to the run.
+    void wireWindow(bool batch);
     // The whole list, unattended; returns the exit status.
     int runBatch();
     void openFileManager(const QString &dir);
