@@ -84,11 +84,11 @@ bool DownloadRun::IsNotFoundPage(QByteArrayView piece)
 QString DownloadRun::PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds)
 {
     const double seconds = double(std::max<qint64>(milliseconds, 1)) / 1000.0;
-    return QStringLiteral("Empfangen: %1 %2, %3 Byte in %4 s (%5)")
-        .arg(pieces)
-        .arg(pieces == 1 ? QStringLiteral("Stück") : QStringLiteral("Stücke"))
-        .arg(bytes)
-        .arg(QString::number(seconds, 'f', 2).replace(u'.', u','), TransferProgress::rateText(double(bytes) / seconds));
+    // Once per entry: put together directly rather than searched for placeholders.
+    return QStringLiteral("Empfangen: ") + QString::number(pieces)
+        + (pieces == 1 ? QStringLiteral(" Stück, ") : QStringLiteral(" Stücke, ")) + QString::number(bytes)
+        + QStringLiteral(" Byte in ") + QString::number(seconds, 'f', 2).replace(u'.', u',') + QStringLiteral(" s (")
+        + TransferProgress::rateText(double(bytes) / seconds) + u')';
 }
 
 DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferStates *states)

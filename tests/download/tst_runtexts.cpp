@@ -1,11 +1,12 @@
-// The look at a body's first piece that takes a "404 not found" page for a missing file:
-// where the words may stand, what may come between them, and what is not such a page.
+// The texts a run reads from a body and prints for it: the look at the first piece that
+// takes a "404 not found" page for a missing file (where the words may stand, what may
+// come between them, what is not such a page), and the line that sums up the pieces.
 
 #include "download/DownloadRun.h"
 
 #include <QTest>
 
-class tst_NotFoundPage : public QObject
+class tst_RunTexts : public QObject
 {
     Q_OBJECT
 
@@ -44,7 +45,30 @@ private Q_SLOTS:
         QFETCH(bool, notFound);
         QCOMPARE(DownloadRun::IsNotFoundPage(piece), notFound);
     }
+
+    void summary_data()
+    {
+        QTest::addColumn<int>("pieces");
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<qint64>("milliseconds");
+        QTest::addColumn<QString>("line");
+
+        QTest::newRow("empty body") << 1 << qint64(0) << qint64(3) << QStringLiteral("Empfangen: 1 Stück, 0 Byte in 0,00 s (0 Byte/s)");
+        QTest::newRow("no time at all counts as 1 ms")
+            << 3 << qint64(4096) << qint64(0) << QStringLiteral("Empfangen: 3 Stücke, 4096 Byte in 0,00 s (4,1 MB/s)");
+        QTest::newRow("big") << 131073 << qint64(268435456) << qint64(1250)
+                             << QStringLiteral("Empfangen: 131073 Stücke, 268435456 Byte in 1,25 s (214,7 MB/s)");
+    }
+
+    void summary()
+    {
+        QFETCH(int, pieces);
+        QFETCH(qint64, bytes);
+        QFETCH(qint64, milliseconds);
+        QFETCH(QString, line);
+        QCOMPARE(DownloadRun::PiecesSummary(pieces, bytes, milliseconds), line);
+    }
 };
 
-QTEST_APPLESS_MAIN(tst_NotFoundPage)
-#include "tst_notfoundpage.moc"
+QTEST_APPLESS_MAIN(tst_RunTexts)
+#include "tst_runtexts.moc"
