@@ -68,14 +68,13 @@ RequestPolicy::Verdict RequestPolicy::begin(const QString &text, QByteArray *req
     m_origin = {};
     const QString trimmed = text.trimmed();
     const QUrl url(trimmed, QUrl::TolerantMode);
-    const QString shown = SafeUrl(text);
     if (trimmed.isEmpty() || !url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
-        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + shown);
+        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + SafeUrl(text));
     *request = url.toEncoded();
     if (!parse(*request, &m_origin, nullptr))
-        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + shown);
+        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + SafeUrl(text));
     if (m_origin.scheme != u"http" && m_origin.scheme != u"https")
-        return refuse(TransferError::BadUrl, QStringLiteral("Nur http- und https-Adressen können geladen werden: ") + shown);
+        return refuse(TransferError::BadUrl, QStringLiteral("Nur http- und https-Adressen können geladen werden: ") + SafeUrl(text));
     m_sawHttps = m_origin.scheme == u"https";
     return {};
 }
