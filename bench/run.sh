@@ -2,8 +2,8 @@
 # Measures Quorvex against curl and wget on a local nginx and ends with one line per
 # goal. Run it on a quiet machine: with other work on the cores the ratios swing by 2x.
 #
-# Paired cases run Quorvex (A) and its peer (B) by turns, A B A B ..., a warm-up pair
-# first; the figure is the median of the per-pair ratios A/B, with their min and max.
+# Paired cases run Quorvex (A) and its peer (B) by turns, A B B A A B ..., a warm-up
+# pair first; the figure is the median of the per-pair ratios A/B, with their min and max.
 # A spread (max/min) over 1.5 marks the case as measured on a busy machine.
 #
 # Between any two runs the bench's file system is synced (outside the timed part), so
@@ -178,15 +178,28 @@ runMany() { runListCase many "$many" "$@"; }
 runTiny() { runListCase tiny "$tiny" "$@"; }
 
 pairCase() { # case runner peer detail
-    local i qw qc
+    local i qw qc pw pc
     : >"$work/$1.pairs"
     say "$1 (load $(cut -d' ' -f1 /proc/loadavg))"
     for i in $(seq 1 $((warmup + pairs))); do
-        "$2" q "$i"
-        qw="$WALL" qc="$CPU"
+        # Every other pair the peer goes first (A B, B A, A B, ...): what one run leaves
+        # behind that slows the next (file system state that settles over tens of
+        # seconds) falls on both programs alike instead of always on the first.
+        if [ $((i % 2)) -eq 1 ]; then
+            "$2" q "$i"
+            qw="$WALL" qc="$CPU"
+            settle
+            "$2" p "$i"
+            pw="$WALL" pc="$CPU"
+        else
+            "$2" p "$i"
+            pw="$WALL" pc="$CPU"
+            settle
+            "$2" q "$i"
+            qw="$WALL" qc="$CPU"
+        fi
         settle
-        "$2" p "$i"
-        settle
+        WALL="$pw" CPU="$pc"
         if [ "$i" -gt "$warmup" ]; then echo "$qw $WALL $qc $CPU" >>"$work/$1.pairs"; fi
         printf '   pair %d%s: quorvex %s s   %s %s s\n' "$i" "$([ "$i" -le "$warmup" ] && echo ' (warm-up)')" "$qw" "$3" "$WALL" >&2
     done
