@@ -71,7 +71,8 @@ ListFileDisk::Stamp ListFileDisk::stamp() const
 
 bool ListFileDisk::readOnly() const
 {
-    const QByteArray path = QFile::encodeName(target());
+    // stat and access follow a link by themselves: the list's own path says it all.
+    const QByteArray path = QFile::encodeName(m_path);
     struct stat st;
     if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
@@ -206,7 +207,12 @@ int ListFileDisk::replace(const QByteArray &bytes, Stamp *stamp) const
 
 int ListFileDisk::cutTo(off_t size, Stamp *stamp) const
 {
-    const int fd = ::open(QFile::encodeName(target()).constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    // Cut after every entry of a run: the list's own path first, the file a link
+    // points to only when it is one.
+    constexpr int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    int fd = ::open(QFile::encodeName(m_path).constData(), flags);
+    if (fd < 0 && errno == ELOOP)
+        fd = ::open(QFile::encodeName(target()).constData(), flags);
     if (fd < 0)
         return errno;
     ListFileDisk::Stamp now;

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -26,6 +27,7 @@ class TestListSharing : public QObject
 private Q_SLOTS:
     void otherWritersLinesAreKept_data();
     void otherWritersLinesAreKept();
+    void removingTheLastEntryOnlyCutsTheFile_data();
     void removingTheLastEntryOnlyCutsTheFile();
     void longRunSavesCostWhatChanged();
     void runKeepsLinesAddedMeanwhile();
@@ -92,27 +94,42 @@ void TestListSharing::otherWritersLinesAreKept()
     QCOMPARE(readFile(path), expectedFile);
 }
 
+void TestListSharing::removingTheLastEntryOnlyCutsTheFile_data()
+{
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("plain file") << false;
+    // A list kept elsewhere and linked into the program folder stays a link.
+    QTest::newRow("link to the list") << true;
+}
+
 void TestListSharing::removingTheLastEntryOnlyCutsTheFile()
 {
+    QFETCH(bool, throughLink);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("URL-Liste.INI"));
-    writeFile(path, "a -> http://h/a\r\nb -> http://h/b\r\nc -> http://h/c\r\n");
+    const QString file = throughLink ? dir.filePath(QStringLiteral("lists/mine.txt")) : path;
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("lists")));
+    writeFile(file, "a -> http://h/a\r\nb -> http://h/b\r\nc -> http://h/c\r\n");
+    if (throughLink)
+        QVERIFY(QFile::link(QStringLiteral("lists/mine.txt"), path));
     ActivityLog log;
     UrlList list(&log);
     list.setFile(path);
     QVERIFY(list.LoadUrlList());
     struct stat before {}, now {};
-    QCOMPARE(stat(QFile::encodeName(path).constData(), &before), 0);
+    QCOMPARE(stat(QFile::encodeName(file).constData(), &before), 0);
     list.removeAt(2);
     QVERIFY(list.SaveUrlList());
-    QCOMPARE(readFile(path), QByteArray("a -> http://h/a\r\nb -> http://h/b\r\n"));
-    QCOMPARE(stat(QFile::encodeName(path).constData(), &now), 0);
+    QCOMPARE(readFile(file), QByteArray("a -> http://h/a\r\nb -> http://h/b\r\n"));
+    QCOMPARE(stat(QFile::encodeName(file).constData(), &now), 0);
     QCOMPARE(now.st_ino, before.st_ino);
+    QCOMPARE(QFileInfo(path).isSymLink(), throughLink);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"URL-Liste.INI"});
     // Anything else is written whole.
     list.removeAt(0);
     QVERIFY(list.SaveUrlList());
-    QCOMPARE(readFile(path), QByteArray("b -> http://h/b\r\n"));
+    QCOMPARE(readFile(file), QByteArray("b -> http://h/b\r\n"));
+    QCOMPARE(QFileInfo(path).isSymLink(), throughLink);
 }
 
 void TestListSharing::longRunSavesCostWhatChanged()
