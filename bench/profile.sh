@@ -65,6 +65,7 @@ cleanup() {
         wait "$pid" 2>/dev/null || true
     done
     rm -rf "$work"
+    noteCleanUp
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM

@@ -103,10 +103,12 @@ cleanup() {
     done
     for m in "${mounts[@]}"; do umount "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true; done
     rm -rf "$work"
+    noteCleanUp
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+waitForAgedInodes
 prepareWork
 
 say "generating files in $files"
@@ -139,8 +141,8 @@ settle
 
 # --- paired cases ------------------------------------------------------------------
 # A runner takes the tool (q or p) and the pair's number, sets WALL and CPU and checks
-# what arrived. Runs keep folders of their own until the case ends: on a file system
-# that avoids reusing recently freed inodes, creating files right after removing
+# what arrived. Runs keep folders of their own until the bench ends (setAside): on a
+# file system that avoids reusing recently freed inodes, creating files after removing
 # thousands costs more, and that would fall on whichever program ran next.
 
 runOne() { # name url tool pair
@@ -203,7 +205,7 @@ pairCase() { # case runner peer detail
         if [ "$i" -gt "$warmup" ]; then echo "$qw $WALL $qc $CPU" >>"$work/$1.pairs"; fi
         printf '   pair %d%s: quorvex %s s   %s %s s\n' "$i" "$([ "$i" -le "$warmup" ] && echo ' (warm-up)')" "$qw" "$3" "$WALL" >&2
     done
-    removeAndAge "$work/runs"
+    setAside "$1"
     pairLine "$1" "$3" "$4"
 }
 
