@@ -295,20 +295,13 @@ void HttpTransfer::watchdogFired()
 {
     if (!m_easy)
         return;
-    const qint64 got = m_received - m_windowStart;
-    if (m_phase == Phase::Body && got >= FloorBytes) {
+    const StallRule::Verdict verdict = StallRule::judge(m_phase, m_received - m_windowStart, m_headBytes, m_timeoutMs);
+    if (verdict.goesOn) {
         enterPhase(Phase::Body);
         return;
     }
     releaseEasy();
-    // No connection within the time-out is a host that is down, not a passing stall.
-    const bool passing = m_phase != Phase::Connect;
-    if (m_phase == Phase::Body && got > 0)
-        fail(TransferError::TooSlow, QStringLiteral("Übertragung zu langsam: weniger als %1 Byte in %2 s").arg(FloorBytes).arg(secondsText()), passing);
-    else if (m_phase == Phase::AwaitingHead && m_headBytes > 0)
-        fail(TransferError::TimedOut, QStringLiteral("Zeitüberschreitung: Antwortkopf nach %1 s nicht vollständig").arg(secondsText()), passing);
-    else
-        fail(TransferError::TimedOut, QStringLiteral("Zeitüberschreitung: %1 s ohne Antwort").arg(secondsText()), passing);
+    fail(verdict.code, verdict.text, verdict.passing);
     if (m_sink.ended)
         m_sink.ended();
 }
@@ -400,11 +393,4 @@ void HttpTransfer::queue(qint16 state)
 {
     if (!m_destroying && m_sink.state)
         m_sink.state(state);
-}
-
-QString HttpTransfer::secondsText() const
-{
-    if (m_timeoutMs % 1000 == 0)
-        return QString::number(m_timeoutMs / 1000);
-    return QString::number(m_timeoutMs / 1000.0, 'f', m_timeoutMs % 100 == 0 ? 1 : 3).replace(u'.', u',');
 }

@@ -3,6 +3,7 @@
 #include "download/CurlHandles.h"
 #include "download/KeptBody.h"
 #include "download/RequestPolicy.h"
+#include "download/StallRule.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -18,9 +19,9 @@ class PartFile;
 // One GET with its redirects, each hop a request of its own that libcurl reads and we
 // judge (RequestPolicy). Reports the numbered states through the sink, writes the
 // accepted body into the part file as it arrives, and ends in exactly one of
-// finished or failed. Nothing is held forever: the head must be complete within the
-// time-out after the request went out, and the body must bring at least FloorBytes
-// in every time-out period.
+// finished or failed. Nothing is held forever (StallRule): the head must be complete
+// within the time-out after the request went out, and the body must bring at least
+// StallRule::FloorBytes in every time-out period.
 //
 // A body an earlier request of the URL left is continued where it fits (KeptBody).
 class HttpTransfer : public QObject
@@ -28,9 +29,6 @@ class HttpTransfer : public QObject
     Q_OBJECT
 
 public:
-    // 1 KiB per 45 s: far below any link worth using, far above a server that only
-    // keeps the connection alive.
-    static constexpr qint64 FloorBytes = 1024;
     // A redirect's own body is thrown away; a server sending more is not redirecting.
     static constexpr qint64 RedirectBodyLimit = 1024 * 1024;
     // A response head larger than this is a flood, not a head.
@@ -71,7 +69,7 @@ public:
     qint64 resumedFrom() const { return m_kept.resumedFrom(); }
 
 private:
-    enum class Phase { Connect, AwaitingHead, Body };
+    using Phase = StallRule::Phase;
 
     static curl_socket_t openSocket(void *clientp, curlsocktype, struct curl_sockaddr *address);
     static int closeSocket(void *clientp, curl_socket_t fd);
@@ -94,7 +92,6 @@ private:
     void fail(qint32 code, const QString &info, bool passing = false);
     void refuse(qint32 code, const QString &info, bool passing = false);
     void queue(qint16 state);
-    QString secondsText() const;
 
     CurlDriver *m_driver;
     Sink m_sink;
