@@ -9,6 +9,18 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORVEX_LEAK_CHECK 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define QUORVEX_LEAK_CHECK 1
+#endif
+#ifdef QUORVEX_LEAK_CHECK
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
 // Runs the program to its end; tells whether it ever had a window.
 int run(QApplication &app, const QString &arguments, bool *windowless)
@@ -60,6 +72,10 @@ int main(int argc, char *argv[])
         // run that never had a window only costs time: the offscreen platform reads the
         // whole font configuration on its way out, a third of a short run's start-up.
         std::fflush(nullptr);
+#ifdef QUORVEX_LEAK_CHECK
+        // _Exit skips the sanitizer's check at exit; what the run leaked still counts.
+        __lsan_do_leak_check();
+#endif
         std::_Exit(status);
     }
     return status;
