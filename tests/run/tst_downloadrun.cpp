@@ -248,8 +248,10 @@ private Q_SLOTS:
         program.Main(QString());
         MessageBoxCloser closer;
         int seenInChunkLoop = 0;
+        // Fires at every pass of the event loop, so it sees each yield of the chunk loop,
+        // however quickly the pieces are handed out.
         QTimer probe;
-        probe.setInterval(5);
+        probe.setInterval(0);
         connect(&probe, &QTimer::timeout, &probe, [&] {
             // In the chunk loop the newest lines are a piece and its wait for state 8.
             const QString piece = program.log()->line(program.log()->count() - 3);
