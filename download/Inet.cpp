@@ -1,8 +1,10 @@
 #include "download/Inet.h"
 
-#include "download/CurlDriver.h"
-#include "download/HttpTransfer.h"
-#include "download/PartFile.h"
+#include "download/request/CurlDriver.h"
+#include "download/request/HttpTransfer.h"
+#include "download/request/RetryPolicy.h"
+#include "download/store/LocalPath.h"
+#include "download/store/PartFile.h"
 #include "download/StateCode.h"
 
 #include <QDir>
@@ -236,4 +238,20 @@ int Inet::retryAfterS() const
 qint64 Inet::resumedFrom() const
 {
     return d->m_transfer.failed() ? 0 : d->m_transfer.resumedFrom();
+}
+
+QString Inet::ChooseLocalPath(const QString &dir, const QString &fileName, int *counter)
+{
+    return LocalPath::ChooseLocalPath(dir, fileName, counter);
+}
+
+void Inet::RemoveLeftovers(const QString &dir, const QStringList &urls)
+{
+    PartFile::RemoveLeftovers(dir, urls);
+}
+
+qint64 Inet::retryWaitMs(int retry, int firstWaitMs) const
+{
+    static_assert(MaxRetries == RetryPolicy::MaxRetries && FirstRetryWaitMs == RetryPolicy::FirstWaitMs);
+    return RetryPolicy::waitMs(retry, retryAfterS(), firstWaitMs);
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -53,6 +54,12 @@ public:
     // cannot be read.
     QByteArray GetChunk(int size);
 
+    // The first free name among fileName, (1)fileName, ... in dir from *counter on,
+    // leaving the next number there. Throws FileError.
+    static QString ChooseLocalPath(const QString &dir, const QString &fileName, int *counter);
+    // At start: removes the hidden files in dir that no request for urls will continue.
+    static void RemoveLeftovers(const QString &dir, const QStringList &urls);
+
     // Gives the finished body its name: path when free, else the next free numbered
     // name of fileName in dir after *counter. Returns the path used; throws FileError.
     QString PublishBody(const QString &dir, const QString &fileName, const QString &path, int counter);
@@ -68,6 +75,12 @@ public:
     // the wait in seconds the server asked for (-1 when it did not).
     bool failurePasses() const;
     int retryAfterS() const;
+    // Tries of a passing failure after the first, and the pause before try number
+    // retry (1 for the first) with firstWaitMs standing for a second; -1 when the
+    // server asked for more patience than a run gives.
+    static constexpr int MaxRetries = 3;
+    static constexpr int FirstRetryWaitMs = 1000;
+    qint64 retryWaitMs(int retry, int firstWaitMs) const;
     // Where the finished request took up the body an earlier one left; 0 when the
     // body came from its first byte.
     qint64 resumedFrom() const;

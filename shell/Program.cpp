@@ -1,7 +1,7 @@
 #include "shell/Program.h"
 
-#include "download/DownloadFolder.h"
-#include "download/DownloadRun.h"
+#include "download/store/DownloadFolder.h"
+#include "download/run/DownloadRun.h"
 #include "download/Inet.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"

@@ -1,4 +1,4 @@
-#include "download/DownloadRun.h"
+#include "download/run/DownloadRun.h"
 #include "shell/Program.h"
 #include "shell/SignalRelay.h"
 #include "shell/StartupEnvironment.h"

@@ -1,10 +1,10 @@
 // The redirect and framing rules on their own: the cases a plain-http test server
 // cannot show (https in the chain), and the credentials of the list URL.
 
-#include "download/CurlErrorText.h"
+#include "download/request/CurlErrorText.h"
 #include "download/FileError.h"
-#include "download/LocalPath.h"
-#include "download/RequestPolicy.h"
+#include "download/store/LocalPath.h"
+#include "download/request/RequestPolicy.h"
 #include "download/TransferError.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 // The pieces that decide whether a kept body may be continued, and which hidden files
 // survive a start.
 
-#include "download/PartFile.h"
-#include "download/PartInfo.h"
-#include "download/ResumeCheck.h"
-#include "download/RetryPolicy.h"
+#include "download/store/PartFile.h"
+#include "download/store/PartInfo.h"
+#include "download/request/ResumeCheck.h"
+#include "download/request/RetryPolicy.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -2,7 +2,7 @@
 // takes a "404 not found" page for a missing file (where the words may stand, what may
 // come between them, what is not such a page), and the line that sums up the pieces.
 
-#include "download/DownloadRun.h"
+#include "download/run/DownloadRun.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // The download run behind the button, in-process: the closing message, the button,
 // the window staying usable during a run, and closing the window mid-transfer.
 
-#include "download/DownloadRun.h"
+#include "download/run/DownloadRun.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
 #include "shell/Desktop.h"

@@ -1,4 +1,4 @@
-#include "download/DownloadRun.h"
+#include "download/run/DownloadRun.h"
 #include "log/ActivityLog.h"
 #include "shell/MainForm.h"
 #include "shell/Program.h"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "download/CurlHandles.h"
-#include "download/KeptBody.h"
-#include "download/RequestPolicy.h"
-#include "download/StallRule.h"
+#include "download/request/CurlHandles.h"
+#include "download/request/KeptBody.h"
+#include "download/request/RequestPolicy.h"
+#include "download/request/StallRule.h"
 
 #include <QElapsedTimer>
 #include <QObject>

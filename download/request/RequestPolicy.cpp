@@ -1,6 +1,6 @@
-#include "download/RequestPolicy.h"
+#include "download/request/RequestPolicy.h"
 
-#include "download/CurlHandles.h"
+#include "download/request/CurlHandles.h"
 #include "download/TransferError.h"
 #include "log/SafeText.h"
 

@@ -1,4 +1,4 @@
-#include "download/RetryPolicy.h"
+#include "download/request/RetryPolicy.h"
 
 #include "download/TransferError.h"
 

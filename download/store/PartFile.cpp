@@ -1,7 +1,7 @@
-#include "download/PartFile.h"
+#include "download/store/PartFile.h"
 
-#include "download/LocalPath.h"
-#include "download/PartInfo.h"
+#include "download/store/LocalPath.h"
+#include "download/store/PartInfo.h"
 
 #include <QDateTime>
 #include <QDir>

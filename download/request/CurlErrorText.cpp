@@ -1,4 +1,4 @@
-#include "download/CurlErrorText.h"
+#include "download/request/CurlErrorText.h"
 
 #include "download/TransferError.h"
 #include "log/SystemErrorText.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "download/CurlHandles.h"
-#include "download/PartFile.h"
+#include "download/request/CurlHandles.h"
+#include "download/store/PartFile.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "download/LocalPath.h"
+#include "download/store/LocalPath.h"
 
 #include "download/FileError.h"
 

@@ -1,4 +1,4 @@
-#include "download/StallRule.h"
+#include "download/request/StallRule.h"
 
 #include "download/TransferError.h"
 

@@ -1,4 +1,4 @@
-#include "download/PartInfo.h"
+#include "download/store/PartInfo.h"
 
 #include <QCryptographicHash>
 #include <QFile>

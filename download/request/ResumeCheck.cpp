@@ -1,4 +1,4 @@
-#include "download/ResumeCheck.h"
+#include "download/request/ResumeCheck.h"
 
 #include <limits>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download/CurlHandles.h"
+#include "download/request/CurlHandles.h"
 
 #include <QObject>
 #include <QTimer>

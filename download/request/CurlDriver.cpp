@@ -1,4 +1,4 @@
-#include "download/CurlDriver.h"
+#include "download/request/CurlDriver.h"
 
 #include <QSocketNotifier>
 

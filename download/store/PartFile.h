@@ -1,7 +1,7 @@
 #pragma once
 
 #include "download/FileError.h"
-#include "download/PartInfo.h"
+#include "download/store/PartInfo.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "download/DownloadFolder.h"
+#include "download/store/DownloadFolder.h"
 
 #include "log/SystemErrorText.h"
 

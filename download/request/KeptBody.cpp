@@ -1,6 +1,6 @@
-#include "download/KeptBody.h"
+#include "download/request/KeptBody.h"
 
-#include "download/ResumeCheck.h"
+#include "download/request/ResumeCheck.h"
 
 #include <algorithm>
 

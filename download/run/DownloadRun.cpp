@@ -1,9 +1,7 @@
-#include "download/DownloadRun.h"
+#include "download/run/DownloadRun.h"
 
+#include "download/FileError.h"
 #include "download/Inet.h"
-#include "download/LocalPath.h"
-#include "download/PartFile.h"
-#include "download/RetryPolicy.h"
 #include "download/StateCode.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
@@ -107,7 +105,7 @@ void DownloadRun::RemoveLeftovers(const QString &dir, const UrlList &list)
     QStringList urls;
     for (const QString &line : list.lines())
         urls << UrlEntry::parse(line).url;
-    PartFile::RemoveLeftovers(dir, urls);
+    Inet::RemoveLeftovers(dir, urls);
 }
 
 void DownloadRun::DownloadAll()
@@ -174,7 +172,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     int counter = 0;
     QString path;
     try {
-        path = LocalPath::ChooseLocalPath(m_downloadDir, fileName, &counter);
+        path = Inet::ChooseLocalPath(m_downloadDir, fileName, &counter);
     } catch (const FileError &e) {
         logFailure(m_log, QStringLiteral("Kein freier Dateiname für ") + fileName + QStringLiteral(": ") + e.description(),
                    e.errnum());
@@ -232,16 +230,15 @@ bool DownloadRun::fetch(const QString &url)
             return false;
         if (m_inet->ResponseCode() == 0 || !m_inet->failurePasses())
             break;
-        const qint64 waitMs = RetryPolicy::waitMs(retry + 1, m_inet->retryAfterS(),
-                                                  m_retryWaitMs > 0 ? m_retryWaitMs : RetryPolicy::FirstWaitMs);
+        const qint64 waitMs = m_inet->retryWaitMs(retry + 1, m_retryWaitMs > 0 ? m_retryWaitMs : Inet::FirstRetryWaitMs);
         if (waitMs < 0) {
-            if (retry < RetryPolicy::MaxRetries)
+            if (retry < Inet::MaxRetries)
                 m_log->WriteLog(QStringLiteral("Kein neuer Versuch: der Server bittet um %1 s Geduld").arg(m_inet->retryAfterS()));
             break;
         }
         m_log->WriteLog(QStringLiteral("Neuer Versuch %1 von %2 in %3 s: ")
                             .arg(retry + 1)
-                            .arg(RetryPolicy::MaxRetries)
+                            .arg(Inet::MaxRetries)
                             .arg(secondsText(waitMs))
                         + m_inet->ResponseInfo());
         if (!m_states->Pause(waitMs))
