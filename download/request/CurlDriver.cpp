@@ -40,6 +40,12 @@ CurlDriver::CurlDriver(QObject *parent)
         curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION, &CurlDriver::timerCallback);
         curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERDATA, this);
     }
+    // One thread drives every transfer, so the share needs no locks.
+    m_share.reset(curl_share_init());
+    if (m_share
+        && (curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK
+            || curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK))
+        m_share.reset();
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
@@ -50,6 +56,8 @@ CurlDriver::~CurlDriver()
     // Callbacks during the cleanup find the driver half gone: they must do nothing.
     m_destroying = true;
     m_multi.reset();
+    // After the multi handle: no transfer may still use it.
+    m_share.reset();
 }
 
 bool CurlDriver::add(CURL *easy)

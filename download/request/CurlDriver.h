@@ -29,6 +29,11 @@ public:
     // Called after each round of libcurl work, once its callbacks have all run.
     void setAfterAction(std::function<void()> handler) { m_after = std::move(handler); }
 
+    // What the transfers share across their connections: the addresses looked up and
+    // the TLS sessions, so the next connection to a host resumes its session instead
+    // of a full handshake. Null when libcurl has none to give.
+    CURLSH *share() const { return m_share.get(); }
+
     // False when libcurl refuses the handle; nothing runs then.
     bool add(CURL *easy);
     // Stops a transfer; its sockets are closed or parked. Harmless for a handle that
@@ -44,6 +49,7 @@ private:
     void collectDone();
 
     CurlMulti m_multi;
+    CurlShare m_share;
     QTimer m_timer;
     // The notifiers of closed sockets, ready for the next one; children of the driver.
     std::vector<Watch *> m_spare;

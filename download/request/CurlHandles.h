@@ -22,6 +22,10 @@ struct CurlStringDeleter
 {
     void operator()(char *text) const { curl_free(text); }
 };
+struct CurlShareDeleter
+{
+    void operator()(CURLSH *share) const { curl_share_cleanup(share); }
+};
 struct CurlSlistDeleter
 {
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
@@ -31,4 +35,5 @@ using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;

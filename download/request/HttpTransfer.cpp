@@ -4,6 +4,7 @@
 #include "download/request/CurlErrorText.h"
 #include "download/store/PartFile.h"
 #include "download/request/RetryPolicy.h"
+#include "download/request/TlsTrust.h"
 #include "download/StateCode.h"
 #include "download/TransferError.h"
 #include "log/SafeText.h"
@@ -106,6 +107,9 @@ bool HttpTransfer::configure(CURL *easy, const QByteArray &url)
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_USERAGENT, "Quorvex/1.0");
     set(CURLOPT_PROTOCOLS_STR, "http,https");
+    if (CURLSH *share = m_driver->share())
+        set(CURLOPT_SHARE, share);
+    ok = ok && TlsTrust::fromEnvironment().apply(easy);
     // Redirects are followed here, one checked hop at a time.
     set(CURLOPT_FOLLOWLOCATION, 0L);
     // Every request on its own connection, so every phase happens and is reported.

@@ -1,0 +1,50 @@
+#include "download/request/TlsTrust.h"
+
+#include "download/request/CurlHandles.h"
+
+#include <QFileInfo>
+
+namespace {
+// The bundle and folder this libcurl was built to trust.
+std::optional<QByteArray> setting(const char *name)
+{
+    if (!qEnvironmentVariableIsSet(name))
+        return std::nullopt;
+    return qgetenv(name);
+}
+
+QByteArray builtIn(CURLINFO what)
+{
+    const CurlEasy easy(curl_easy_init());
+    char *path = nullptr;
+    if (!easy || curl_easy_getinfo(easy.get(), what, &path) != CURLE_OK || !path)
+        return {};
+    return QByteArray(path);
+}
+} // namespace
+
+const TlsTrust &TlsTrust::fromEnvironment()
+{
+    static const TlsTrust trust(setting("SSL_CERT_FILE"), setting("SSL_CERT_DIR"));
+    return trust;
+}
+
+TlsTrust::TlsTrust(const std::optional<QByteArray> &certFile, const std::optional<QByteArray> &certDir)
+{
+    const QByteArray systemFile = builtIn(CURLINFO_CAINFO);
+    if (!certFile && !certDir && !systemFile.isEmpty() && QFileInfo(QString::fromLocal8Bit(systemFile)).isFile()) {
+        m_caFile = systemFile;
+        return;
+    }
+    m_caFile = certFile.value_or(systemFile);
+    m_caPath = certDir ? *certDir : builtIn(CURLINFO_CAPATH);
+}
+
+bool TlsTrust::apply(CURL *easy) const
+{
+    // A null pointer switches a built-in path off: nothing but what is decided here.
+    return curl_easy_setopt(easy, CURLOPT_CAINFO, m_caFile.isEmpty() ? nullptr : m_caFile.constData()) == CURLE_OK
+        && curl_easy_setopt(easy, CURLOPT_CAPATH, m_caPath.isEmpty() ? nullptr : m_caPath.constData()) == CURLE_OK
+        && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK
+        && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
+}
