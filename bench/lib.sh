@@ -1,4 +1,5 @@
-# Helpers of bench/run.sh (sourced; uses its globals work, files, bin, base, pids, mounts).
+# Helpers of bench/run.sh (sourced; uses its globals here, work, files, bin, pids, mounts;
+# startNginx sets base, tlsBase and trust).
 
 die() { echo "bench: $*" >&2; exit 2; }
 say() { echo "== $*" >&2; }
@@ -66,7 +67,7 @@ newProgram() { # dir [listfile]
 # Runs quorvex /DOWNLOAD in DIR, timed; a run that does not end with 0 or leaves
 # entries in the list stops the bench.
 timeQuorvex() { # dir
-    timeRun "$1/quorvex.out" "$1/quorvex" /DOWNLOAD
+    timeRun "$1/quorvex.out" env "${trustEnv[@]}" "$1/quorvex" /DOWNLOAD
     if [ "$RC" -ne 0 ] || [ -s "$1/URL-Liste.INI" ]; then
         echo "bench: quorvex /DOWNLOAD in $1 ended with $RC, $(grep -c . "$1/URL-Liste.INI") entries left" >&2
         tail -n 20 "$1/quorvex.out" >&2
@@ -94,8 +95,12 @@ sameFolder() { # got expected count [deep]
 }
 
 startNginx() {
-    local port
+    local port tlsPort
     port="$(freePort)"
+    tlsPort="$(freePort)"
+    # A throw-away authority for the https cases: every program trusts the system's
+    # bundle with it added, so each pays for a whole store as it would for real.
+    bash "$here/tests/common/make_test_ca.sh" "$work/tls"
     mkdir -p "$work/nginx"
     cat >"$work/nginx/nginx.conf" <<EOF
 daemon off;
@@ -123,14 +128,25 @@ http {
             limit_rate 20m;
         }
     }
+    server {
+        listen 127.0.0.1:$tlsPort ssl;
+        root $files;
+        ssl_certificate $work/tls/server.pem;
+        ssl_certificate_key $work/tls/server.key;
+        ssl_session_cache shared:tls:1m;
+    }
 }
 EOF
     : >"$files/ping"
     nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
     pids+=($!)
     base="http://127.0.0.1:$port"
+    tlsBase="https://127.0.0.1:$tlsPort"
+    trust="$work/tls/bundle.pem"
+    # The bundle alone, as a system store with the authority added would be.
+    trustEnv=(SSL_CERT_FILE="$trust" SSL_CERT_DIR=)
     for _ in $(seq 1 50); do
-        curl -sf -o /dev/null "$base/ping" && return 0
+        curl -sf -o /dev/null "$base/ping" && curl -sf --cacert "$trust" -o /dev/null "$tlsBase/ping" && return 0
         sleep 0.1
     done
     cat "$work/nginx/error.log" >&2
@@ -207,12 +223,13 @@ BusySpread=1.5
 isBusy() { awk -v s="$1" -v l="$BusySpread" 'BEGIN { exit !(s > l) }'; }
 
 # pairLine CASE PEER DETAIL: reads $work/CASE.pairs, adds the case's row and sets
-# RATIO and BUSY.
+# RATIO, MEDIAN_CPU (Quorvex's, seconds) and BUSY.
 pairLine() {
     local stats n med lo hi spread aw bw ac bc list
     stats="$(awk -f "$benchDir/pairs.awk" "$work/$1.pairs")" || die "$1: no usable pairs"
     read -r n med lo hi spread aw bw ac bc list <<<"$stats"
     RATIO="$med"
+    MEDIAN_CPU="$ac"
     BUSY=""
     row "$1" "$(printf 'quorvex/%s %.2f (min %.2f, max %.2f; %d pair%s)   quorvex %.3f s (CPU %.3f s)   %s %.3f s (CPU %.3f s)   %s; ratios:%s' \
         "$2" "$med" "$lo" "$hi" "$n" "$([ "$n" -eq 1 ] || echo s)" "$aw" "$ac" "$2" "$bw" "$bc" "$3" " $list")"
@@ -228,7 +245,7 @@ prepareWork() {
     files="$work/files"
     bin="$work/bin/quorvex"
     mkdir -p "$files" "$work/bin" "$work/stub"
-    install -m 0755 "$build/quorvex" "$bin"
+    install -m 0755 "${testedBinary:-$build/quorvex}" "$bin"
     printf '#!/bin/sh\nexit 0\n' >"$work/stub/xdg-open"
     chmod 0755 "$work/stub/xdg-open"
     export PATH="$work/stub:$PATH"

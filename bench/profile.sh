@@ -57,7 +57,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS=-g >/dev/nul
 cmake --build "$build" --target quorvex -j2 >/dev/null
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/quorvex-profile.XXXXXX")"
-pids=() mounts=()
+pids=() mounts=() trustEnv=()
 cleanup() {
     local pid
     for pid in "${pids[@]}"; do

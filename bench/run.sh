@@ -16,18 +16,24 @@ usage() {
 Usage: bench/run.sh [options]
   -p, --pairs N      counted pairs per paired case (default 7)
   -w, --warmup N     warm-up pairs, not counted (default 1)
-  -c, --cases LIST   comma-separated subset of: big,many,tiny,real,memory,disk,start,idle,log
+  -c, --cases LIST   comma-separated subset of:
+                     big,many,tiny,real,https-many,https-big,memory,disk,start,idle,log
       --big-mib N    big: one body of N MiB against curl (default 256)
       --many N       many: N bodies of 4 KiB against wget -i (default 1000)
       --tiny N       tiny: N bodies of 100 bytes against wget -i (default 10000)
       --real-mib N   real-speed: N MiB at 20 MiB/s against curl (default 64)
+      --https-many N https-many: N bodies of 4 KiB over https against
+                     wget --no-http-keep-alive -i, a connection per file (default 300)
+      --https-mib N  https-big: one body of N MiB over https against curl (default 64)
       --mem-mib N    memory: the large body, N MiB (default 1024; the small one is 16)
       --disk-mib N   disk: a body of N MiB on a tmpfs (default 64; needs root)
   -q, --quick        short run for checking the bench itself: 3 pairs, 32 MiB big,
-                     200 many, 1000 tiny, 8 MiB real-speed, 64 MiB memory, 16 MiB disk
+                     200 many, 1000 tiny, 8 MiB real-speed, 100 https-many,
+                     16 MiB https-big, 64 MiB memory, 16 MiB disk
       --self-test    check the pair statistics and exit
   -h, --help
-Environment: QUORVEX_BENCH_BUILD (build folder, default build-bench), TMPDIR (work area).
+Environment: QUORVEX_BENCH_BUILD (build folder, default build-bench), QUORVEX_BENCH_BINARY
+(the quorvex to measure, default the one built there), TMPDIR (work area).
 Exit status: 0 every goal held, 1 a goal missed, 2 the bench itself failed.
 EOF
 }
@@ -35,6 +41,7 @@ EOF
 benchDir="$(cd "$(dirname "$0")" && pwd)"
 here="$(cd "$benchDir/.." && pwd)"
 pairs="" warmup=1 cases="" bigMiB="" many="" tiny="" realMiB="" memMiB="" diskMiB="" quick=""
+httpsMany="" httpsMiB=""
 number() { [[ "$2" =~ ^[0-9]+$ ]] || { echo "bench: $1 needs a number, not '$2'" >&2; exit 2; }; echo "$2"; }
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -45,6 +52,8 @@ while [ $# -gt 0 ]; do
     --many) many="$(number "$1" "${2:-}")"; shift ;;
     --tiny) tiny="$(number "$1" "${2:-}")"; shift ;;
     --real-mib) realMiB="$(number "$1" "${2:-}")"; shift ;;
+    --https-many) httpsMany="$(number "$1" "${2:-}")"; shift ;;
+    --https-mib) httpsMiB="$(number "$1" "${2:-}")"; shift ;;
     --mem-mib) memMiB="$(number "$1" "${2:-}")"; shift ;;
     --disk-mib) diskMiB="$(number "$1" "${2:-}")"; shift ;;
     -q | --quick) quick=1 ;;
@@ -56,13 +65,15 @@ while [ $# -gt 0 ]; do
 done
 if [ -n "$quick" ]; then
     : "${pairs:=3}" "${bigMiB:=32}" "${many:=200}" "${tiny:=1000}" "${realMiB:=8}" "${memMiB:=64}" "${diskMiB:=16}"
+    : "${httpsMany:=100}" "${httpsMiB:=16}"
 fi
 : "${pairs:=7}" "${bigMiB:=256}" "${many:=1000}" "${tiny:=10000}" "${realMiB:=64}" "${memMiB:=1024}" "${diskMiB:=64}"
+: "${httpsMany:=300}" "${httpsMiB:=64}"
 [ "$pairs" -ge 1 ] || { echo "bench: at least one pair" >&2; exit 2; }
-for n in "$bigMiB" "$many" "$tiny" "$realMiB" "$memMiB" "$diskMiB"; do
+for n in "$bigMiB" "$many" "$tiny" "$realMiB" "$memMiB" "$diskMiB" "$httpsMany" "$httpsMiB"; do
     [ "$n" -ge 1 ] || { echo "bench: sizes and counts start at 1" >&2; exit 2; }
 done
-allCases=big,many,tiny,real,memory,disk,start,idle,log
+allCases=big,many,tiny,real,https-many,https-big,memory,disk,start,idle,log
 cases="${cases:-$allCases}"
 for c in ${cases//,/ }; do
     [[ ",$allCases," == *",$c,"* ]] || { echo "bench: unknown case '$c'" >&2; exit 2; }
@@ -71,13 +82,16 @@ want() { [[ ",$cases," == *",$1,"* ]]; }
 
 cd "$here"
 source tools/deps.sh
-quorvex_need_packages "${QUORVEX_BUILD_PACKAGES[@]}" nginx-light curl wget time python3 coreutils diffutils
+quorvex_need_packages "${QUORVEX_BUILD_PACKAGES[@]}" nginx-light curl wget time python3 coreutils diffutils openssl
 source "$benchDir/lib.sh"
 
 build="${QUORVEX_BENCH_BUILD:-$here/build-bench}"
 say "build (Release) in $build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target quorvex bench_writelog bench_idle -j2 >/dev/null
+# Another build of the program to measure (an earlier commit's, for figures before a
+# change); the bench's own helpers still come from this checkout.
+testedBinary="${QUORVEX_BENCH_BINARY:-$build/quorvex}"
 
 # Served files, the downloads kept until a case ends (a body's spool and part file
 # at once for the big ones) and slack: refuse to start rather than fill the disk.
@@ -86,6 +100,8 @@ blocks() { echo $(((($1 + 4095) / 4096) * 4)); } # bytes -> KiB in 4 KiB blocks
 needKiB=$((1024 * 1024))
 want big && needKiB=$((needKiB + 3 * (bigMiB << 10)))
 want real && needKiB=$((needKiB + 3 * (realMiB << 10)))
+want https-big && needKiB=$((needKiB + 3 * (httpsMiB << 10)))
+want https-many && needKiB=$((needKiB + (2 * (warmup + pairs) + 1 + warmup + pairs) * httpsMany * $(blocks 4096)))
 want memory && needKiB=$((needKiB + 3 * (memMiB << 10) + (16 << 10) * 3))
 want many && needKiB=$((needKiB + (2 * (warmup + pairs) + 1) * many * $(blocks 4096)))
 want tiny && needKiB=$((needKiB + (2 * (warmup + pairs) + 1) * tiny * $(blocks 100)))
@@ -94,7 +110,7 @@ freeKiB="$(df -Pk "$tmp" | awk 'NR == 2 { print $4 }')"
 [ "$freeKiB" -ge "$needKiB" ] || die "$tmp has $((freeKiB / 1024)) MiB free, needs $((needKiB / 1024)) MiB"
 
 work="$(mktemp -d "$tmp/quorvex-bench.XXXXXX")"
-pids=() mounts=()
+pids=() mounts=() trustEnv=()
 cleanup() {
     local pid m
     for pid in "${pids[@]}"; do
@@ -115,13 +131,15 @@ say "generating files in $files"
 random() { head -c $(($2 << 20)) /dev/urandom >"$files/$1"; }
 want big && random big.bin "$bigMiB"
 want real && random real.bin "$realMiB"
+want https-big && random https-big.bin "$httpsMiB"
 want memory && random m16.bin 16 && random large.bin "$memMiB"
 want disk && random disk.bin "$diskMiB"
 startNginx
 
-# The list files of a case of COUNT bodies of SIZE bytes under /CASE/.
-makeListCase() { # case count size
-    python3 - "$files/$1" "$2" "$3" "$base/$1" "$work/$1.qlist" "$work/$1.wlist" <<'EOF'
+# The list files of a case of COUNT bodies of SIZE bytes under /CASE/ (of BASE, the
+# http server unless given).
+makeListCase() { # case count size [base]
+    python3 - "$files/$1" "$2" "$3" "${4:-$base}/$1" "$work/$1.qlist" "$work/$1.wlist" <<'EOF'
 import os, sys
 folder, count, size, url, qlist, wlist = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], sys.argv[5], sys.argv[6]
 os.makedirs(folder)
@@ -137,6 +155,7 @@ EOF
 }
 want many && makeListCase many "$many" 4096
 want tiny && makeListCase tiny "$tiny" 100
+want https-many && makeListCase https-many "$httpsMany" 4096 "$tlsBase"
 settle
 
 # --- paired cases ------------------------------------------------------------------
@@ -154,7 +173,7 @@ runOne() { # name url tool pair
         sameFile "$d/Downloads/$1" "$files/$1"
     else
         mkdir -p "$d"
-        timeRun "$d/curl.out" curl -sS -o "$d/$1" "$2"
+        timeRun "$d/curl.out" curl -sS --cacert "$trust" -o "$d/$1" "$2"
         [ "$RC" -eq 0 ] || die "curl ended with $RC: $(cat "$d/curl.out")"
         sameFile "$d/$1" "$files/$1"
     fi
@@ -162,8 +181,9 @@ runOne() { # name url tool pair
 }
 runBig() { runOne big.bin "$base/big.bin" "$@"; }
 runReal() { runOne real.bin "$base/slow/real.bin" "$@"; }
+runHttpsBig() { runOne https-big.bin "$tlsBase/https-big.bin" "$@"; }
 
-runListCase() { # case count tool pair
+runListCase() { # case count tool pair [wget option...]
     local d="$work/runs/$1-$4-$3" deep=""
     [ "$4" -eq 1 ] && deep=1
     if [ "$3" = q ]; then
@@ -171,13 +191,15 @@ runListCase() { # case count tool pair
         timeQuorvex "$d"
         sameFolder "$d/Downloads" "$files/$1" "$2" $deep
     else
-        timeRun "$d.out" wget -q -i "$work/$1.wlist" -P "$d"
+        timeRun "$d.out" wget -q --ca-certificate="$trust" "${@:5}" -i "$work/$1.wlist" -P "$d"
         [ "$RC" -eq 0 ] || die "wget ended with $RC: $(tail -n 5 "$d.out")"
         sameFolder "$d" "$files/$1" "$2" $deep
     fi
 }
 runMany() { runListCase many "$many" "$@"; }
 runTiny() { runListCase tiny "$tiny" "$@"; }
+# The peer that, like Quorvex, opens a new connection (and TLS session) per file.
+runHttpsMany() { runListCase https-many "$httpsMany" "$@" --no-http-keep-alive; }
 
 pairCase() { # case runner peer detail
     local i qw qc pw pc
@@ -220,6 +242,26 @@ fi
 if want tiny; then
     pairCase tiny runTiny 'wget -i' "$tiny x 100 B"
     goal tiny "$RATIO" 1.5 "quorvex/wget -i $(printf %.2f "$RATIO")" "<= 1.5" $BUSY
+fi
+if want https-many; then
+    pairCase https-many runHttpsMany 'wget --no-http-keep-alive -i' "$httpsMany x 4 KiB over https"
+    goal https-many "$RATIO" 1.3 "quorvex/wget --no-http-keep-alive -i $(printf %.2f "$RATIO")" "<= 1.3" $BUSY
+    perEntry="$(awk -v c="$MEDIAN_CPU" -v n="$httpsMany" 'BEGIN { printf "%.2f", 1000 * c / n }')"
+    goal https-cpu "$perEntry" 3 "quorvex CPU per https entry ${perEntry} ms" "<= 3 ms" $BUSY
+    # For reference only: one connection for all files, which Quorvex never does.
+    refWalls=()
+    for i in $(seq 1 "$pairs"); do
+        timeRun "$work/ref.out" wget -q --ca-certificate="$trust" -i "$work/https-many.wlist" -P "$work/runs/ref-$i"
+        [ "$RC" -eq 0 ] || die "wget ended with $RC: $(tail -n 5 "$work/ref.out")"
+        refWalls+=("$WALL")
+        settle
+    done
+    setAside https-many-ref
+    row "" "reference: wget -i (one connection for all files) $(medianOf "${refWalls[@]}") s, median of $pairs runs"
+fi
+if want https-big; then
+    pairCase https-big runHttpsBig curl "$httpsMiB MiB over https"
+    goal https-big "$RATIO" 1.1 "quorvex/curl $(printf %.2f "$RATIO")" "<= 1.1" $BUSY
 fi
 if want real; then
     pairCase real-speed runReal curl "$realMiB MiB at 20 MiB/s"
