@@ -67,6 +67,24 @@ FailureText receiveError(const CurlFailure &f)
         return {TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: Kopfzeilen zu groß oder unlesbar")};
     return {TransferError::BadResponse, QStringLiteral("Fehler beim Empfangen: Antwort nicht lesbar")};
 }
+// A refused certificate. The chain's verdict is OpenSSL's (X509_V_ERR_*, numbers that
+// are part of its interface); a chain it accepted (0, or libcurl's 1 for "not
+// looked at") was refused for its name: libcurl checks the host only afterwards.
+FailureText certificateRefused(const CurlFailure &f)
+{
+    constexpr long NotYetValid = 9, Expired = 10;
+    switch (f.tlsVerifyResult) {
+    case 0:
+    case 1:
+        return {TransferError::TlsFailure, QStringLiteral("TLS-Fehler: Zertifikat gilt nicht für ") + f.host};
+    case NotYetValid:
+        return {TransferError::TlsFailure, QStringLiteral("TLS-Fehler: Zertifikat des Servers noch nicht gültig")};
+    case Expired:
+        return {TransferError::TlsFailure, QStringLiteral("TLS-Fehler: Zertifikat des Servers abgelaufen")};
+    default:
+        return {TransferError::TlsFailure, QStringLiteral("TLS-Fehler: Zertifikat des Servers nicht vertrauenswürdig")};
+    }
+}
 } // namespace
 
 FailureText CurlErrorText(const CurlFailure &f)
@@ -84,6 +102,8 @@ FailureText CurlErrorText(const CurlFailure &f)
                 QStringLiteral("Keine Verbindung möglich") + (f.osErrno ? QStringLiteral(": ") + SystemErrorText(int(f.osErrno)) : QString())};
     case CURLE_PARTIAL_FILE:
         return {TransferError::Incomplete, incompleteText(f)};
+    case CURLE_PEER_FAILED_VERIFICATION:
+        return certificateRefused(f);
     case CURLE_RECV_ERROR:
         return receiveError(f);
     case CURLE_OUT_OF_MEMORY:

@@ -15,6 +15,7 @@ struct CurlFailure
     qint64 announced = -1;       // CURLINFO_CONTENT_LENGTH_DOWNLOAD_T
     QString host;                // the host of the failing request, already safe to show
     QString curlMessage;         // libcurl's own error buffer (English)
+    long tlsVerifyResult = 0;    // CURLINFO_SSL_VERIFYRESULT: OpenSSL's verdict on the chain
 };
 
 struct FailureText

@@ -332,6 +332,10 @@ void HttpTransfer::finishHop(CURLcode result)
         status = 0;
     if (curl_easy_getinfo(m_easy.get(), CURLINFO_OS_ERRNO, &osErrno) != CURLE_OK)
         osErrno = 0;
+    long tlsVerifyResult = 0;
+    // Unknown stays "not trusted": never the milder word about a host name.
+    if (curl_easy_getinfo(m_easy.get(), CURLINFO_SSL_VERIFYRESULT, &tlsVerifyResult) != CURLE_OK)
+        tlsVerifyResult = -1;
     if (curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_URL, &target) != CURLE_OK)
         target = nullptr;
     if (curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK)
@@ -347,7 +351,8 @@ void HttpTransfer::finishHop(CURLcode result)
         return fail(m_refusal->code, m_refusal->info, m_refusal->passing);
     if (result != CURLE_OK) {
         const CurlFailure failure{result, osErrno, m_headDone, m_policy.hops() > 0, received(), m_announced,
-                                  SafeText(QUrl(QString::fromUtf8(failedUrl)).host()), QString::fromUtf8(m_errorBuffer)};
+                                  SafeText(QUrl(QString::fromUtf8(failedUrl)).host()), QString::fromUtf8(m_errorBuffer),
+                                  tlsVerifyResult};
         const FailureText text = CurlErrorText(failure);
         return fail(text.code, text.text, RetryPolicy::failurePasses(result, text.code));
     }
