@@ -3,6 +3,8 @@
 // Runs tests/common/scripted_server.py on 127.0.0.1 for the life of the object. The
 // routes map a path to the list of actions the server performs on the connection (see
 // the script's description). Check ok() before use; error() says what went wrong.
+// Given a certificate (tlsCert: CERT names CERT.pem and CERT.key, see TestCa.h) it
+// speaks https.
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -23,8 +25,9 @@ class TestServer
 public:
     // host is 127.0.0.1 or ::1; nothing else is ever listened on.
     explicit TestServer(const QJsonObject &routes, bool logRequests = false,
-                        const QString &host = QStringLiteral("127.0.0.1"))
+                        const QString &host = QStringLiteral("127.0.0.1"), const QString &tlsCert = QString())
         : m_host(host)
+        , m_scheme(tlsCert.isEmpty() ? QStringLiteral("http") : QStringLiteral("https"))
     {
         if (!m_dir.isValid()) {
             m_error = QStringLiteral("no temporary folder");
@@ -50,6 +53,9 @@ public:
         args << QStringLiteral("--transfer-log") << transferLogPath();
         if (host != u"127.0.0.1")
             args << QStringLiteral("--host") << host;
+        if (!tlsCert.isEmpty())
+            args << QStringLiteral("--tls-cert") << tlsCert + QStringLiteral(".pem") << QStringLiteral("--tls-key")
+                 << tlsCert + QStringLiteral(".key");
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(python, args);
         if (!m_process.waitForStarted(5000)) {
@@ -89,7 +95,7 @@ public:
     QString url(const QString &path) const
     {
         const QString host = m_host.contains(u':') ? u'[' + m_host + u']' : m_host;
-        return QStringLiteral("http://") + host + u':' + QString::number(m_port) + path;
+        return m_scheme + QStringLiteral("://") + host + u':' + QString::number(m_port) + path;
     }
     QString requestLogPath() const { return m_dir.filePath(QStringLiteral("requests.log")); }
     // The request lines the server saw so far ("GET /path HTTP/1.1"), when logging.
@@ -137,6 +143,7 @@ public:
 
 private:
     QString m_host;
+    QString m_scheme;
     QTemporaryDir m_dir;
     QProcess m_process;
     int m_port = 0;

@@ -3,6 +3,10 @@
 
     python3 scripted_server.py --routes ROUTES.json --port-file PORTFILE [--request-log FILE]
                                [--transfer-log FILE] [--host 127.0.0.1|::1]
+                               [--tls-cert CERT.pem --tls-key KEY.pem]
+
+With --tls-cert every connection speaks TLS first (https); the actions then run inside
+it, and a cut or reset ends the connection without TLS's closing alert.
 
 ROUTES maps a request path (query string included; the path without its query is the
 fallback) to a list of actions run in order on the connection, or to
@@ -43,6 +47,7 @@ import json
 import os
 import socket
 import socketserver
+import ssl
 import struct
 import sys
 import threading
@@ -98,6 +103,11 @@ class Handler(socketserver.BaseRequestHandler):
         return data
 
     def handle(self):
+        if self.server.tls:
+            try:
+                self.request = self.server.tls.wrap_socket(self.request, server_side=True)
+            except (ssl.SSLError, OSError):
+                return  # the client refused the certificate, or went away
         head = self.read_head()
         if not head:
             return
@@ -260,6 +270,8 @@ def main():
     parser.add_argument("--request-log")
     parser.add_argument("--transfer-log")
     parser.add_argument("--host", default="127.0.0.1", choices=["127.0.0.1", "::1"])
+    parser.add_argument("--tls-cert")
+    parser.add_argument("--tls-key")
     args = parser.parse_args()
 
     with open(args.routes, encoding="utf-8") as f:
@@ -267,6 +279,10 @@ def main():
 
     server = (Server6 if args.host == "::1" else Server)((args.host, 0), Handler)
     server.routes = routes
+    server.tls = None
+    if args.tls_cert:
+        server.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        server.tls.load_cert_chain(args.tls_cert, args.tls_key)
     server.request_log = args.request_log
     server.transfer_log = args.transfer_log
     server.counts = {}

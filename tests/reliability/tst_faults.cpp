@@ -6,6 +6,7 @@
 #include "common/Ports.h"
 #include "common/ProgramFolder.h"
 #include "common/ServerScript.h"
+#include "common/TestCa.h"
 #include "common/TestData.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
@@ -32,7 +33,9 @@ enum class Setup { None, TakenNames, Leftovers, DownloadsIsFile, ListIsFolder, R
 struct Scenario
 {
     // List lines; @S@ stands for the server's base URL, @H@ for its host and port,
-    // @6@ for the IPv6 server's base URL, @R@ for a port nobody listens on.
+    // @6@ for the IPv6 server's base URL, @R@ for a port nobody listens on, @T@ for the
+    // https server's, @W@ for one whose certificate names another host and @U@ for one
+    // whose certificate no trusted authority signed.
     QStringList lines;
     // Indices of the lines that must stay in the list.
     QList<int> kept;
@@ -61,6 +64,7 @@ const QByteArray Gzip = QByteArray::fromHex("1f8b0800000000000003cb48cccc57e7020
 using namespace ServerScript;
 
 const QByteArray RaceBody = randomBytes(8192, 10);
+const QByteArray TlsBody = randomBytes(16 * 1024 * 1024, 13);
 // Two versions of one resource, the same size, for bodies continued or started over.
 const QByteArray Version1 = randomBytes(256 * 1024, 11);
 const QByteArray Version2 = randomBytes(256 * 1024, 12);
@@ -111,7 +115,17 @@ QByteArray steadyBody()
     return body;
 }
 
-QJsonObject routes(int plainPort)
+QJsonObject tlsRoutes(const QString &bodyFile, int plainPort)
+{
+    return {
+        {"/big", QJsonArray{QJsonObject{{QStringLiteral("resource_file"), bodyFile}, {QStringLiteral("etag"), "\"t1\""}}}},
+        {"/cut", answers({{cutAtHalf(Version1, "\"v1\"")}, {resource(Version1, "\"v1\"")}})},
+        {"/down", redirect(302, QStringLiteral("http://127.0.0.1:%1/back").arg(plainPort))},
+        {"/ok/a", reply(200, "body of a")},
+    };
+}
+
+QJsonObject routes(int plainPort, int tlsPort)
 {
     const QByteArray chunkedHead = head("Transfer-Encoding: chunked\r\n");
     QJsonObject r{
@@ -173,6 +187,7 @@ QJsonObject routes(int plainPort)
         {"/tonohost", redirect(302, QStringLiteral("http://nohost.invalid/x"))},
         {"/to404", redirect(303, QStringLiteral("/404"))},
         {"/tohttps", redirect(302, QStringLiteral("https://127.0.0.1:%1/back").arg(plainPort))},
+        {"/tochain", redirect(302, QStringLiteral("https://127.0.0.1:%1/down").arg(tlsPort))},
         {"/r1", redirect(301, QStringLiteral("/r2"))},
         // libcurl reads the first of two Location fields; so must the check.
         {"/twolocations", raw("HTTP/1.1 302 Found\r\nLocation: ftp://127.0.0.1/x\r\nLocation: /ok/a\r\n"
@@ -297,7 +312,19 @@ private Q_SLOTS:
         // for the page over http.
         m_plain = std::make_unique<TestServer>(QJsonObject{{QStringLiteral("/back"), reply(200, "unsicher")}}, true);
         QVERIFY2(m_plain->ok(), qPrintable(m_plain->error()));
-        m_server = std::make_unique<TestServer>(routes(m_plain->port()));
+        QVERIFY2(m_ca.ok(), qPrintable(m_ca.error()));
+        QVERIFY(m_tlsFiles.isValid());
+        const QString tlsBody = m_tlsFiles.filePath(QStringLiteral("big"));
+        writeFile(tlsBody, TlsBody);
+        m_tls = std::make_unique<TestServer>(tlsRoutes(tlsBody, m_plain->port()), false, QStringLiteral("127.0.0.1"),
+                                             m_ca.cert(QStringLiteral("server")));
+        m_wrongHost = std::make_unique<TestServer>(tlsRoutes(tlsBody, m_plain->port()), false, QStringLiteral("127.0.0.1"),
+                                                   m_ca.cert(QStringLiteral("wronghost")));
+        m_untrusted = std::make_unique<TestServer>(tlsRoutes(tlsBody, m_plain->port()), false, QStringLiteral("127.0.0.1"),
+                                                   m_ca.cert(QStringLiteral("untrusted")));
+        for (const auto *tls : {m_tls.get(), m_wrongHost.get(), m_untrusted.get()})
+            QVERIFY2(tls->ok(), qPrintable(tls->error()));
+        m_server = std::make_unique<TestServer>(routes(m_plain->port(), m_tls->port()));
         QVERIFY2(m_server->ok(), qPrintable(m_server->error()));
         m_server6 = std::make_unique<TestServer>(QJsonObject{{QStringLiteral("/v6"), reply(200, "ipv6")}}, false,
                                                  QStringLiteral("::1"));
@@ -402,6 +429,37 @@ private Q_SLOTS:
         add("redirect to a 404", fails("f -> @S@/to404"));
         add("relative redirect chain", arrives("f -> @S@/r1", "f", "angekommen"));
         add("two Location fields, the first refused", fails("f -> @S@/twolocations"));
+        {
+            Scenario s = fails(QStringLiteral("f -> @S@/tochain"));
+            s.logSays = QStringLiteral("Weiterleitung von https auf http abgelehnt");
+            add("redirect chain from https down to http", s);
+        }
+
+        // https, with a throw-away authority as the only one trusted.
+        {
+            Scenario s = arrives(QStringLiteral("f -> @T@/big"), QStringLiteral("f"), TlsBody);
+            s.path = QStringLiteral("/big");
+            s.requests = 1;
+            add("https body of 16 MiB", s);
+        }
+        {
+            Scenario s = fails(QStringLiteral("f -> @U@/ok/a"));
+            s.logSays = QStringLiteral("TLS-Fehler: Zertifikat des Servers nicht vertrauenswürdig");
+            add("https certificate of an unknown authority", s);
+        }
+        {
+            Scenario s = fails(QStringLiteral("f -> @W@/ok/a"));
+            s.logSays = QStringLiteral("TLS-Fehler: Zertifikat gilt nicht für 127.0.0.1");
+            add("https certificate for another host", s);
+        }
+        {
+            Scenario s = arrives(QStringLiteral("f -> @T@/cut"), QStringLiteral("f"), Version1);
+            s.path = QStringLiteral("/cut");
+            s.requests = 2;
+            s.maxSent = Version1.size() * 11 / 10;
+            s.logSays = QStringLiteral("Übertragung ab Byte 131072 fortgesetzt");
+            add("https body cut at half, then continued", s);
+        }
 
         // Interrupted bodies and passing failures.
         {
@@ -662,7 +720,10 @@ private Q_SLOTS:
             lines << line.replace(QStringLiteral("@S@"), base)
                          .replace(QStringLiteral("@H@"), hostPort)
                          .replace(QStringLiteral("@6@"), base6)
-                         .replace(QStringLiteral("@R@"), refused);
+                         .replace(QStringLiteral("@R@"), refused)
+                         .replace(QStringLiteral("@T@"), m_tls->url(QString()))
+                         .replace(QStringLiteral("@W@"), m_wrongHost->url(QString()))
+                         .replace(QStringLiteral("@U@"), m_untrusted->url(QString()));
         QByteArray listBytes;
         for (const QString &line : std::as_const(lines))
             listBytes += line.toUtf8() + "\r\n";
@@ -689,6 +750,7 @@ private Q_SLOTS:
         QProcessEnvironment env = folder.environment();
         env.insert(QStringLiteral("QUORVEX_REQUEST_TIMEOUT_MS"), QString::number(RequestTimeoutMs));
         env.insert(QStringLiteral("QUORVEX_RETRY_WAIT_MS"), QString::number(RetryWaitMs));
+        m_ca.trustIn(&env);
         std::thread racer;
         if (scenario.setup == Setup::NameTakenMidBody) {
             racer = std::thread(takeNameMidBody, folder.downloads(), QStringLiteral("x"));
@@ -744,7 +806,7 @@ private Q_SLOTS:
         if (!scenario.path.isEmpty()) {
             int requests = 0;
             qint64 sent = 0;
-            for (const TestServer::Transfer &t : m_server->transfers()) {
+            for (const TestServer::Transfer &t : m_server->transfers() + m_tls->transfers()) {
                 if (t.target == scenario.path) {
                     ++requests;
                     sent += std::max<qint64>(0, t.sent);
@@ -840,6 +902,11 @@ private:
     std::unique_ptr<TestServer> m_plain;
     std::unique_ptr<TestServer> m_server;
     std::unique_ptr<TestServer> m_server6;
+    TestCa m_ca;
+    QTemporaryDir m_tlsFiles;
+    std::unique_ptr<TestServer> m_tls;
+    std::unique_ptr<TestServer> m_wrongHost;
+    std::unique_ptr<TestServer> m_untrusted;
     int m_refusedPort = 0;
     QTemporaryDir m_sandbox;
     QByteArray m_oldTmp;
