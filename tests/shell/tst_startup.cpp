@@ -5,11 +5,14 @@
 #include "common/ServerScript.h"
 #include "common/XvfbServer.h"
 #include "common/TestServer.h"
+#include "common/WestonServer.h"
 #include "reliability/FolderState.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QJsonArray>
 #include <QStandardPaths>
 #include <QTest>
@@ -145,6 +148,38 @@ private Q_SLOTS:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
         QCOMPARE(topEntries(folder.path()), QStringList({"Downloads", "bin", "quorvex"}));
+    }
+
+    // A Wayland session without X: the window opens natively, closes as usual, and a
+    // start with nothing to report says nothing.
+    void waylandOnlySessionShowsTheWindow()
+    {
+        if (!WestonServer::available())
+            QSKIP("weston is needed for a Wayland session (Debian package weston)");
+        WestonServer weston;
+        QVERIFY2(weston.ok(), qPrintable(weston.error()));
+        ProgramFolder folder;
+        QProcessEnvironment env = folder.environment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), weston.runtimeDir());
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), weston.socket());
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(folder.exe(), QStringList());
+        QVERIFY(process.waitForStarted(10000));
+        const auto stop = qScopeGuard([&process] { stopProcess(process); });
+        const QDeadlineTimer deadline(30000);
+        bool drawn = false;
+        while (!(drawn = weston.windowDrawn(QStringLiteral("Quorvex"))) && !deadline.hasExpired()
+               && process.state() == QProcess::Running)
+            QTest::qWait(50);
+        QVERIFY2(drawn, process.readAllStandardError().constData());
+        QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardError(), QByteArray());
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
     }
 
     void secondInstanceLeavesTheFolderAlone()
