@@ -163,6 +163,12 @@ private Q_SLOTS:
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), weston.runtimeDir());
         env.insert(QStringLiteral("WAYLAND_DISPLAY"), weston.socket());
+        // Mesa's EGL driver, which Qt's Wayland platform sets up and keeps, is unloaded
+        // before the sanitizer's leak check; only the slow unwinder still sees the
+        // frames tests/lsan.supp names.
+        if (env.contains(QStringLiteral("ASAN_OPTIONS")))
+            env.insert(QStringLiteral("ASAN_OPTIONS"),
+                       env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":fast_unwind_on_malloc=0"));
         QProcess process;
         process.setProcessEnvironment(env);
         process.start(folder.exe(), QStringList());
@@ -176,9 +182,9 @@ private Q_SLOTS:
         QVERIFY2(drawn, process.readAllStandardError().constData());
         QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
         QVERIFY(process.waitForFinished(10000));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
-        QCOMPARE(process.readAllStandardError(), QByteArray());
+        const QByteArray err = process.readAllStandardError();
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, err.constData());
+        QCOMPARE(err, QByteArray());
         QCOMPARE(process.readAllStandardOutput(), QByteArray());
     }
 
