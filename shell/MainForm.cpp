@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QStyle>
@@ -52,6 +53,19 @@ void DropListView::dropEvent(QDropEvent *event)
 {
     acceptAsCopy(event);
     Q_EMIT dropped(event->mimeData());
+}
+
+void DropListView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Paste)) {
+        event->accept();
+        Q_EMIT pasteRequested();
+    } else if (event->matches(QKeySequence::Delete)) {
+        event->accept();
+        Q_EMIT deleteRequested();
+    } else {
+        QListView::keyPressEvent(event);
+    }
 }
 
 QPixmap QuorvexIconPixmap(int size)
@@ -127,6 +141,28 @@ MainForm::MainForm(QWidget *parent)
         connect(Btn[i], &QPushButton::clicked, this, [this, i] { Q_EMIT Btn_Click(i); });
     }
     connect(Liste, &DropListView::dropped, this, &MainForm::Liste_OLEDragDrop);
+    connect(Liste, &DropListView::pasteRequested, this, &MainForm::Liste_Paste);
+    connect(Liste, &DropListView::deleteRequested, this, [this] {
+        const QModelIndexList selected = Liste->selectionModel() ? Liste->selectionModel()->selectedRows() : QModelIndexList();
+        if (!selected.isEmpty())
+            Q_EMIT Liste_Delete(selected.first().row());
+    });
+
+    // What a screen reader says of the controls; the buttons' captions carry
+    // accelerators and a forced line break.
+    Liste->setAccessibleName(QStringLiteral("URL-Liste"));
+    Liste->setAccessibleDescription(QStringLiteral("Die Einträge, die „Jetzt laden“ herunterlädt. Strg+V fügt Links "
+                                                   "aus der Zwischenablage ein, Entf entfernt den gewählten Eintrag."));
+    Log->setAccessibleName(QStringLiteral("Log"));
+    Log->setAccessibleDescription(QStringLiteral("Jedes Kommando, jede Übertragung und jeder Fehler mit Uhrzeit."));
+    Btn[0]->setAccessibleName(QStringLiteral("Log löschen"));
+    Btn[0]->setAccessibleDescription(QStringLiteral("Leert das Log."));
+    Btn[1]->setAccessibleName(QStringLiteral("Jetzt laden"));
+    Btn[1]->setAccessibleDescription(QStringLiteral("Lädt alle Einträge der Liste in den Ordner Downloads."));
+    Btn[2]->setAccessibleName(QStringLiteral("Log zeigen"));
+    Btn[2]->setAccessibleDescription(QStringLiteral("Blendet das Log ein oder aus."));
+    Btn[3]->setAccessibleName(QStringLiteral("Info"));
+    Btn[3]->setAccessibleDescription(QStringLiteral("Zeigt Version und Kontakt."));
 
     // Keyboard order: the URL list, "Jetzt laden", the log switch, the log and its
     // clear button, and last "Info".
@@ -170,6 +206,7 @@ void MainForm::setLogShown(bool shown)
     const int step = LogFrame->height() + tw(60);
     setClientHeight(height() + (shown ? step : -step));
     Btn[2]->setText(shown ? QStringLiteral("&Log aus- blenden") : QStringLiteral("&Log zeigen"));
+    Btn[2]->setAccessibleName(shown ? QStringLiteral("Log ausblenden") : QStringLiteral("Log zeigen"));
     LogFrame->setEnabled(shown);
     m_logShown = shown;
 }

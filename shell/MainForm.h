@@ -27,7 +27,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
-// The URL list box; it takes any drop and leaves the decision to its handler.
+// The URL list box; it takes any drop and leaves the decision to its handler, and
+// passes on the keys that paste (Ctrl+V, Shift+Insert) and delete.
 class DropListView : public QListView
 {
     Q_OBJECT
@@ -37,8 +38,11 @@ public:
 
 Q_SIGNALS:
     void dropped(const QMimeData *data);
+    void pasteRequested();
+    void deleteRequested();
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -81,6 +85,9 @@ public:
 Q_SIGNALS:
     void Btn_Click(int Index);
     void Liste_OLEDragDrop(const QMimeData *Data);
+    void Liste_Paste();
+    // Row: the selected entry of Liste.
+    void Liste_Delete(int Row);
     void closeRequested();
 
 protected:

@@ -16,6 +16,7 @@
 #include "urllist/UrlList.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 
@@ -182,6 +183,8 @@ void Program::wireWindow(bool batch)
         m_form->followProgress(m_progress);
         connect(m_form.get(), &MainForm::Btn_Click, this, &Program::Btn_Click);
         connect(m_form.get(), &MainForm::Liste_OLEDragDrop, this, &Program::Liste_OLEDragDrop);
+        connect(m_form.get(), &MainForm::Liste_Paste, this, &Program::Liste_Paste);
+        connect(m_form.get(), &MainForm::Liste_Delete, this, &Program::Liste_Delete);
         connect(m_form.get(), &MainForm::closeRequested, this, &Program::onCloseRequested);
     }
     if (batch)
@@ -277,6 +280,29 @@ void Program::RejectDrop()
 {
     m_desktop->showMessage(m_form.get(), QStringLiteral("Quorvex"),
                            QStringLiteral("Bitte nur echte HTTP-Links in die Liste ziehen"));
+}
+
+void Program::Liste_Paste()
+{
+    if (m_run->running()) {
+        m_desktop->beep();
+        return;
+    }
+    Liste_OLEDragDrop(QGuiApplication::clipboard()->mimeData());
+}
+
+void Program::Liste_Delete(int Row)
+{
+    if (m_run->running()) {
+        m_desktop->beep();
+        return;
+    }
+    if (Row < 0 || Row >= m_list->count())
+        return;
+    const QString line = m_list->line(Row);
+    m_list->removeAt(Row);
+    WriteLog(QStringLiteral("Aus der Liste entfernt: %1").arg(line));
+    m_list->SaveUrlList();
 }
 
 void Program::onCloseRequested()

@@ -55,6 +55,11 @@ public:
     void ShowInfo(const QString &title, const QString &heading);
     void Liste_OLEDragDrop(const QMimeData *Data);
     void RejectDrop();
+    // The keyboard's way to fill and trim the list: the clipboard is taken as a drop of
+    // it would be, and a removed entry leaves its whole line in the log. Both wait
+    // while a run goes, whose entries must stay where they are.
+    void Liste_Paste();
+    void Liste_Delete(int Row);
 
     static QString InfoText(const QString &heading);
 

@@ -1,4 +1,5 @@
 #include "download/run/DownloadRun.h"
+#include "shell/CommandLine.h"
 #include "shell/Program.h"
 #include "shell/SignalRelay.h"
 #include "shell/StartupEnvironment.h"
@@ -48,6 +49,12 @@ int main(int argc, char *argv[])
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
+    // A terminal's questions need no screen and touch nothing in the program folder.
+    const QString answer = CommandLine::Answer(args);
+    if (!answer.isNull()) {
+        std::fputs(answer.toLocal8Bit().constData(), stdout);
+        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+    }
     const QString arguments = args.join(u' ');
     const bool batch = Program::IsBatchArgument(arguments);
 

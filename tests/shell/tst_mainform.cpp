@@ -1,13 +1,19 @@
 #include "download/run/DownloadRun.h"
 #include "log/ActivityLog.h"
+#include "log/TransferProgress.h"
 #include "shell/MainForm.h"
 #include "shell/Program.h"
 #include "urllist/UrlList.h"
 
 #include "common/FakeDesktop.h"
 #include "common/Files.h"
+#include "common/LogMessages.h"
 #include "common/MessageBoxCloser.h"
+#include "common/ServerScript.h"
+#include "common/TestServer.h"
 
+#include <QAccessible>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
@@ -33,6 +39,10 @@ private Q_SLOTS:
     void infoBox();
     void startShowsListAndLog();
     void secondInstanceSaysSoInABox();
+    void accessibleNames();
+    void pasteIsADrop();
+    void deleteLeavesATrace();
+    void keysWaitWhileARunGoes();
 };
 
 void tst_MainForm::layoutWithLogHidden()
@@ -294,6 +304,111 @@ void tst_MainForm::secondInstanceSaysSoInABox()
     // It steps back before touching anything of the first instance's.
     QVERIFY(!program.form());
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Downloads"))));
+}
+
+void tst_MainForm::accessibleNames()
+{
+    QTemporaryDir dir;
+    Program program(dir.path());
+    QVERIFY(program.Main(QString()).enterEventLoop);
+    MainForm *form = program.form();
+    const QList<QWidget *> controls{form->Liste, form->Log, form->Btn[0], form->Btn[1], form->Btn[2], form->Btn[3]};
+    QStringList names, descriptions;
+    for (QWidget *control : controls) {
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+        QVERIFY(accessible);
+        names << accessible->text(QAccessible::Name);
+        descriptions << accessible->text(QAccessible::Description);
+    }
+    QCOMPARE(names, QStringList({"URL-Liste", "Log", "Log löschen", "Jetzt laden", "Log zeigen", "Info"}));
+    // Each says something of its own.
+    for (const QString &description : descriptions)
+        QVERIFY2(description.size() > 10 && descriptions.count(description) == 1, qPrintable(description));
+    QVERIFY(descriptions.first().contains(QStringLiteral("Strg+V")));
+    program.ToggleLog();
+    QCOMPARE(QAccessible::queryAccessibleInterface(form->Btn[2])->text(QAccessible::Name), QStringLiteral("Log ausblenden"));
+}
+
+// Pasting takes the clipboard as a drop of it: one entry per line, the same refusal,
+// saved at once.
+void tst_MainForm::pasteIsADrop()
+{
+    QTemporaryDir dir;
+    auto desktop = std::make_unique<FakeDesktop>();
+    const FakeDesktop &seen = *desktop;
+    Program program(dir.path(), std::move(desktop));
+    QVERIFY(program.Main(QString()).enterEventLoop);
+    DropListView *liste = program.form()->Liste;
+    QClipboard *clipboard = QGuiApplication::clipboard();
+
+    clipboard->setText(QStringLiteral("  http://127.0.0.1:9/a.zip\r\n\nhttp://127.0.0.1:9/b.zip\n"));
+    QTest::keyClick(liste, Qt::Key_V, Qt::ControlModifier);
+    clipboard->setText(QStringLiteral("http://127.0.0.1:9/c.zip"));
+    QTest::keyClick(liste, Qt::Key_Insert, Qt::ShiftModifier);
+    const QByteArray list = "a.zip -> http://127.0.0.1:9/a.zip\r\nb.zip -> http://127.0.0.1:9/b.zip\r\n"
+                            "c.zip -> http://127.0.0.1:9/c.zip\r\n";
+    QCOMPARE(readFile(program.UrlListFile), list);
+    QVERIFY(seen.messages.isEmpty());
+
+    // A file copied in a file manager is no link.
+    auto *file = new QMimeData;
+    file->setUrls({QUrl::fromLocalFile(dir.filePath(QStringLiteral("x.txt")))});
+    clipboard->setMimeData(file);
+    QTest::keyClick(liste, Qt::Key_V, Qt::ControlModifier);
+    QTRY_COMPARE(seen.messages.size(), 1);
+    QCOMPARE(seen.messages.first().text, QStringLiteral("Bitte nur echte HTTP-Links in die Liste ziehen"));
+    QCOMPARE(readFile(program.UrlListFile), list);
+    clipboard->clear();
+}
+
+void tst_MainForm::deleteLeavesATrace()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath(QStringLiteral("URL-Liste.INI")),
+              "a -> http://127.0.0.1:9/a\r\nb b -> http://127.0.0.1:9/b?x=%1\r\nc -> http://127.0.0.1:9/c\r\n");
+    Program program(dir.path());
+    QVERIFY(program.Main(QString()).enterEventLoop);
+    DropListView *liste = program.form()->Liste;
+
+    // Nothing selected, nothing removed.
+    QTest::keyClick(liste, Qt::Key_Delete);
+    QCOMPARE(program.urlList()->count(), 3);
+
+    liste->setCurrentIndex(liste->model()->index(1, 0));
+    QTest::keyClick(liste, Qt::Key_Delete);
+    QCOMPARE(readFile(program.UrlListFile), "a -> http://127.0.0.1:9/a\r\nc -> http://127.0.0.1:9/c\r\n");
+    QTRY_VERIFY(logMessages(*program.log()).contains(QStringLiteral("Aus der Liste entfernt: b b -> http://127.0.0.1:9/b?x=%1")));
+}
+
+void tst_MainForm::keysWaitWhileARunGoes()
+{
+    TestServer server(QJsonObject{{QStringLiteral("/stall"), QJsonArray{ServerScript::pause(30)}}});
+    QVERIFY2(server.ok(), qPrintable(server.error()));
+    QTemporaryDir dir;
+    const QByteArray list = "stall -> " + server.url(QStringLiteral("/stall")).toUtf8() + "\r\n";
+    writeFile(dir.filePath(QStringLiteral("URL-Liste.INI")), list);
+    auto desktop = std::make_unique<FakeDesktop>();
+    const FakeDesktop &seen = *desktop;
+    Program program(dir.path(), std::move(desktop));
+    QVERIFY(program.Main(QString()).enterEventLoop);
+    MainForm *form = program.form();
+    QGuiApplication::clipboard()->setText(QStringLiteral("http://127.0.0.1:9/new.zip"));
+
+    QStringList during;
+    int beeps = -1;
+    connect(program.progress(), &TransferProgress::entryStarted, form, [&] {
+        form->Liste->setCurrentIndex(form->Liste->model()->index(0, 0));
+        QTest::keyClick(form->Liste, Qt::Key_Delete);
+        QTest::keyClick(form->Liste, Qt::Key_V, Qt::ControlModifier);
+        during = program.urlList()->lines();
+        beeps = seen.beeps;
+        form->close();
+    }, Qt::QueuedConnection);
+    program.Btn_Click(1);
+    QCOMPARE(during, QStringList{QString::fromUtf8(list.trimmed())});
+    QCOMPARE(beeps, 2);
+    QCOMPARE(readFile(program.UrlListFile), list);
+    QGuiApplication::clipboard()->clear();
 }
 
 QTEST_MAIN(tst_MainForm)
