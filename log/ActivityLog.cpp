@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 
 ActivityLog::ActivityLog(QObject *parent)
     : QAbstractListModel(parent)
@@ -148,14 +147,9 @@ void ActivityLog::Clear()
 
 void ActivityLog::setEcho(std::FILE *stream)
 {
+    // A reader that goes away early (`| head`) must not end the run: the program
+    // ignores SIGPIPE from its start (SignalRelay), so such a write fails with EPIPE.
     m_echo = stream;
-    if (!stream)
-        return;
-    // A reader that goes away early (`| head`) must not end the run: writes to a
-    // closed pipe then fail with EPIPE instead of killing the process.
-    struct sigaction current = {};
-    if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
-        std::signal(SIGPIPE, SIG_IGN);
 }
 
 void ActivityLog::flushEcho()

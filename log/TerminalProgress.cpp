@@ -1,10 +1,10 @@
 #include "log/TerminalProgress.h"
 
+#include "base/FileIo.h"
 #include "log/ActivityLog.h"
 #include "log/TransferProgress.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -62,18 +62,7 @@ void TerminalProgress::clear()
 
 void TerminalProgress::write(const QByteArray &bytes)
 {
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(m_fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // The terminal is gone (a closed ssh session); the run goes on without it.
-            m_fd = -1;
-            return;
-        }
-        data += n;
-        left -= n;
-    }
+    // The terminal is gone (a closed ssh session); the run goes on without it.
+    if (FileIo::writeAll(m_fd, bytes) != 0)
+        m_fd = -1;
 }

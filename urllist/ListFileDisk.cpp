@@ -1,5 +1,9 @@
 #include "urllist/ListFileDisk.h"
 
+#include "base/FileIo.h"
+#include "base/Rename.h"
+#include "base/UniqueFd.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,7 +12,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -38,11 +41,49 @@ ListFileDisk::Stamp stampAt(const QByteArray &path)
     return ::stat(path.constData(), &st) == 0 ? stampOf(st) : ListFileDisk::Stamp();
 }
 
-// Closes fd and hands back error, whatever close does to errno.
-int closeAfter(int fd, int error)
+// The mode a new list gets: the old one's, or what the umask leaves of 0666.
+mode_t listMode(const QByteArray &listPath)
 {
-    ::close(fd);
-    errno = error;
+    struct stat st;
+    if (::stat(listPath.constData(), &st) == 0)
+        return st.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// Opens the spare file for writing, taking its name back from whatever else has it.
+UniqueFd openSpare(const QByteArray &sparePath, mode_t mode)
+{
+    // Overwritten in place and cut to size afterwards: emptying the spare first would
+    // free and allocate its blocks on every save.
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    UniqueFd fd(::open(sparePath.constData(), flags, mode));
+    if (!fd && errno != ENOENT && errno != ENOSPC && errno != EROFS) {
+        // Something else took the spare's name (a link, a folder): it is ours to replace.
+        if (!QFile::remove(QFile::decodeName(sparePath)))
+            QDir().rmdir(QFile::decodeName(sparePath));
+        fd.reset(::open(sparePath.constData(), flags, mode));
+    }
+    return fd;
+}
+
+// Writes bytes into the spare file, whole, with the list's mode; *written becomes
+// its state. 0 or the errno; a spare that could not be written whole is removed.
+int writeSpare(const QByteArray &sparePath, const QByteArray &bytes, mode_t mode, ListFileDisk::Stamp *written)
+{
+    UniqueFd fd = openSpare(sparePath, mode);
+    if (!fd)
+        return errno;
+    // A short write is retried, so that the system names the reason (disk full, file
+    // size limit) instead of a truncated file taking the list's place.
+    int error = ::fchmod(fd.get(), mode) == 0 ? FileIo::writeAll(fd.get(), bytes) : errno;
+    if (error == 0 && (::ftruncate(fd.get(), off_t(bytes.size())) != 0 || !fdStamp(fd.get(), written)))
+        error = errno;
+    if (const int closed = fd.close(); error == 0)
+        error = closed;
+    if (error != 0)
+        ::unlink(sparePath.constData());
     return error;
 }
 } // namespace
@@ -84,43 +125,27 @@ bool ListFileDisk::readOnly() const
 bool ListFileDisk::read(QByteArray *bytes, Stamp *stamp) const
 {
     // Non-blocking, so that a pipe in the list's place cannot hold the program.
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    const UniqueFd fd(::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd)
         return false;
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        closeAfter(fd, errno);
+    if (::fstat(fd.get(), &st) != 0)
         return false;
-    }
     if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return false;
     }
     QByteArray data(qsizetype(st.st_size), Qt::Uninitialized);
-    qsizetype done = 0;
-    for (;;) {
-        if (done == data.size())
-            data.resize(done + 65536);
-        const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            closeAfter(fd, errno);
-            return false;
-        }
-        if (n == 0)
-            break;
-        done += n;
+    if (const int error = FileIo::readAll(fd.get(), &data)) {
+        errno = error;
+        return false;
     }
-    data.truncate(done);
     *stamp = stampOf(st);
-    stamp->size = off_t(done);
+    stamp->size = off_t(data.size());
     // The stamp must describe what was read, also when the file grew meanwhile.
     struct stat after;
-    if (::fstat(fd, &after) == 0 && after.st_size == off_t(done))
+    if (::fstat(fd.get(), &after) == 0 && after.st_size == off_t(data.size()))
         *stamp = stampOf(after);
-    ::close(fd);
     *bytes = data;
     return true;
 }
@@ -134,72 +159,27 @@ int ListFileDisk::replace(const QByteArray &bytes, Stamp *stamp) const
     const QString listPath = target();
     const QByteArray targetPath = QFile::encodeName(listPath);
     const QByteArray sparePath = QFile::encodeName(spareFile(listPath));
-    struct stat st;
-    mode_t mode = 0;
-    if (::stat(targetPath.constData(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode = ::umask(0);
-        ::umask(mode);
-        mode = 0666 & ~mode;
-    }
+    const mode_t mode = listMode(targetPath);
     // Only an ordinary file is swapped out; a folder in the list's place would be
     // moved aside instead.
+    struct stat st;
     if (::lstat(targetPath.constData(), &st) == 0 && !S_ISREG(st.st_mode))
         return S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
-    // Overwritten in place and cut to size afterwards: emptying the spare first would
-    // free and allocate its blocks on every save.
-    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(sparePath.constData(), flags, mode);
-    if (fd < 0 && errno != ENOENT && errno != ENOSPC && errno != EROFS) {
-        // Something else took the spare's name (a link, a folder): it is ours to replace.
-        if (!QFile::remove(QFile::decodeName(sparePath)))
-            QDir().rmdir(QFile::decodeName(sparePath));
-        fd = ::open(sparePath.constData(), flags, mode);
-    }
-    if (fd < 0)
-        return errno;
-    const auto giveUp = [&](int error) {
-        ::close(fd);
-        ::unlink(sparePath.constData());
-        return error;
-    };
-    if (::fchmod(fd, mode) != 0)
-        return giveUp(errno);
-    // A short write is retried, so that the system names the reason (disk full, file
-    // size limit) instead of a truncated file taking the list's place.
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return giveUp(n < 0 ? errno : ENOSPC);
-        done += n;
-    }
-    if (::ftruncate(fd, off_t(bytes.size())) != 0)
-        return giveUp(errno);
     Stamp written;
-    if (!fdStamp(fd, &written))
-        return giveUp(errno);
-    if (::close(fd) != 0 && errno != EINTR) {
-        const int error = errno;
-        ::unlink(sparePath.constData());
+    if (const int error = writeSpare(sparePath, bytes, mode, &written))
         return error;
-    }
     // Lines another program added while this was written must not vanish with the
     // file they were added to.
     if (stampAt(targetPath) != *stamp) {
         ::unlink(sparePath.constData());
         return ChangedMeanwhile;
     }
-    if (::syscall(SYS_renameat2, AT_FDCWD, sparePath.constData(), AT_FDCWD, targetPath.constData(),
-                  2u /*RENAME_EXCHANGE*/) != 0) {
-        // No list yet, or a file system that cannot swap: rename over it.
-        if (::rename(sparePath.constData(), targetPath.constData()) != 0) {
-            const int error = errno;
-            ::unlink(sparePath.constData());
-            return error;
-        }
+    // No list yet, or a file system that cannot swap: renamed over it.
+    if (Rename::exchange(sparePath.constData(), targetPath.constData()) != 0
+        && ::rename(sparePath.constData(), targetPath.constData()) != 0) {
+        const int error = errno;
+        ::unlink(sparePath.constData());
+        return error;
     }
     *stamp = written;
     return 0;
@@ -210,20 +190,17 @@ int ListFileDisk::cutTo(off_t size, Stamp *stamp) const
     // Cut after every entry of a run: the list's own path first, the file a link
     // points to only when it is one.
     constexpr int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-    int fd = ::open(QFile::encodeName(m_path).constData(), flags);
-    if (fd < 0 && errno == ELOOP)
-        fd = ::open(QFile::encodeName(target()).constData(), flags);
-    if (fd < 0)
+    UniqueFd fd(::open(QFile::encodeName(m_path).constData(), flags));
+    if (!fd && errno == ELOOP)
+        fd.reset(::open(QFile::encodeName(target()).constData(), flags));
+    if (!fd)
         return errno;
     ListFileDisk::Stamp now;
-    if (!fdStamp(fd, &now))
-        return closeAfter(fd, errno);
-    if (now != *stamp) {
-        ::close(fd);
+    if (!fdStamp(fd.get(), &now))
+        return errno;
+    if (now != *stamp)
         return ChangedMeanwhile;
-    }
-    if (::ftruncate(fd, size) != 0 || !fdStamp(fd, stamp))
-        return closeAfter(fd, errno);
-    ::close(fd);
+    if (::ftruncate(fd.get(), size) != 0 || !fdStamp(fd.get(), stamp))
+        return errno;
     return 0;
 }

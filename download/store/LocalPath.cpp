@@ -1,11 +1,13 @@
 #include "download/store/LocalPath.h"
 
+#include "base/Rename.h"
 #include "download/FileError.h"
 
 #include <QFile>
 
 #include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 
 QString LocalPath::ChooseLocalPath(const QString &dir, const QString &fileName, int *counter)
 {
@@ -25,5 +27,25 @@ QString LocalPath::ChooseLocalPath(const QString &dir, const QString &fileName, 
     }
     if (counter)
         *counter = n;
+    throw FileError(EEXIST);
+}
+
+QString LocalPath::Publish(const QString &from, const QString &dir, const QString &fileName, const QString &path,
+                           int counter)
+{
+    const QByteArray source = QFile::encodeName(from);
+    QString target = path;
+    for (int attempt = 0; attempt < MaxNameTries; ++attempt) {
+        bool linked = false;
+        const int error = Rename::noReplace(source.constData(), QFile::encodeName(target).constData(), &linked);
+        if (error == 0) {
+            if (linked)
+                ::unlink(source.constData());
+            return target;
+        }
+        if (error != EEXIST)
+            throw FileError(error);
+        target = ChooseLocalPath(dir, fileName, &counter);
+    }
     throw FileError(EEXIST);
 }

@@ -1,5 +1,6 @@
 #include "download/store/PartFile.h"
 
+#include "base/FileIo.h"
 #include "download/store/LocalPath.h"
 #include "download/store/PartInfo.h"
 
@@ -10,31 +11,12 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <stdio.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
-// renameat2() flag: fail with EEXIST instead of replacing the target.
-constexpr unsigned RenameNoReplace = 1u;
 // The spool files of older versions; only ever cleared away.
 constexpr const char *SpoolPrefix = ".quorvex-spool-";
-
-int writeAll(int fd, const char *data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size_t(size));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += written;
-        size -= written;
-    }
-    return 0;
-}
 } // namespace
 
 PartFile::~PartFile()
@@ -71,19 +53,18 @@ PartFile::Kept PartFile::findKept(const QString &dir, const QString &url)
     const std::optional<PartInfo> info = PartInfo::read(m_infoPath, &infoAbsent);
     m_infoMayExist = !infoAbsent;
     // Without a description there is nothing to continue; what is left is only removed.
-    const int fd = info ? ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC) : -1;
+    UniqueFd fd(info ? ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC) : -1);
     struct stat st;
     // A second link means the file was published under its name by a run killed
     // before it could drop this one: writing here would change the published file.
-    const bool usable = info && info->url == url && fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+    const bool usable = info && info->url == url && fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)
         && st.st_nlink == 1 && st.st_uid == ::geteuid() && st.st_size > 0 && st.st_size <= info->total;
     if (!usable) {
-        if (fd >= 0)
-            ::close(fd);
+        fd.close();
         removeFiles();
         return {};
     }
-    m_fd = fd;
+    m_fd = std::move(fd);
     m_keep = true;
     m_size = st.st_size;
     resetReading();
@@ -102,20 +83,20 @@ void PartFile::open(const QString &dir, const QString &url, const QByteArray &va
         unlinkFiles();
     const QByteArray path = QFile::encodeName(m_path);
     const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(path.constData(), flags, 0644);
-    if (fd < 0 && errno == EEXIST) {
+    UniqueFd fd(::open(path.constData(), flags, 0644));
+    if (!fd && errno == EEXIST) {
         unlinkFiles();
-        fd = ::open(path.constData(), flags, 0644);
+        fd.reset(::open(path.constData(), flags, 0644));
     }
     m_clearPath.clear();
     m_infoMayExist = false;
-    if (fd < 0) {
+    if (!fd) {
         const int error = errno;
         m_path.clear();
         m_infoPath.clear();
         throw FileError(error);
     }
-    m_fd = fd;
+    m_fd = std::move(fd);
     m_size = 0;
     resetReading();
     m_buffer.reserve(BlockSize);
@@ -140,11 +121,11 @@ void PartFile::describe()
 
 void PartFile::resume(qint64 offset)
 {
-    if (m_fd < 0 || offset < 0 || offset > m_size)
+    if (!m_fd || offset < 0 || offset > m_size)
         throw FileError(EBADF);
-    if (offset < m_size && ::ftruncate(m_fd, offset) != 0)
+    if (offset < m_size && ::ftruncate(m_fd.get(), offset) != 0)
         throw FileError(errno);
-    if (::lseek(m_fd, offset, SEEK_SET) < 0)
+    if (::lseek(m_fd.get(), offset, SEEK_SET) < 0)
         throw FileError(errno);
     m_size = offset;
     resetReading();
@@ -153,7 +134,7 @@ void PartFile::resume(qint64 offset)
 
 int PartFile::append(const char *data, qsizetype size)
 {
-    if (m_fd < 0)
+    if (!m_fd)
         return EBADF;
     m_size += size;
     if (m_buffer.size() + size <= BlockSize && m_sinceFlush.elapsed() < FlushIntervalMs) {
@@ -163,7 +144,7 @@ int PartFile::append(const char *data, qsizetype size)
     if (const int error = finishWriting())
         return error;
     if (size >= BlockSize)
-        return writeAll(m_fd, data, size);
+        return FileIo::writeAll(m_fd.get(), data, size);
     m_buffer.append(data, size);
     return 0;
 }
@@ -177,7 +158,7 @@ int PartFile::finishWriting(bool whole)
     // one: it is published at once, and a kill in between only costs its download.
     if (!whole)
         describe();
-    const int error = m_fd < 0 ? EBADF : writeAll(m_fd, m_buffer.constData(), m_buffer.size());
+    const int error = m_fd ? FileIo::writeAll(m_fd.get(), m_buffer) : EBADF;
     m_buffer.resize(0);
     return error;
 }
@@ -185,13 +166,10 @@ int PartFile::finishWriting(bool whole)
 QByteArray PartFile::read(qsizetype size)
 {
     if (m_readBufferPos >= m_readBuffer.size() && m_readPos < m_size) {
-        if (m_fd < 0)
+        if (!m_fd)
             throw FileError(EBADF);
         m_readBuffer.resize(qsizetype(std::min<qint64>(BlockSize, m_size - m_readPos)));
-        ssize_t n;
-        do
-            n = ::pread(m_fd, m_readBuffer.data(), size_t(m_readBuffer.size()), m_readPos);
-        while (n < 0 && errno == EINTR);
+        const ssize_t n = FileIo::readAt(m_fd.get(), m_readBuffer.data(), m_readBuffer.size(), off_t(m_readPos));
         if (n <= 0) {
             // Shorter than what was written: someone cut the file under us.
             const int error = n < 0 ? errno : EIO;
@@ -207,56 +185,24 @@ QByteArray PartFile::read(qsizetype size)
     return piece;
 }
 
-int PartFile::moveNoReplace(const QByteArray &from, const QByteArray &to, bool *moved)
-{
-    *moved = false;
-    // A rename that refuses to replace: one step, and whatever took the name meanwhile
-    // stays, so the next number is tried.
-    if (::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RenameNoReplace) == 0) {
-        *moved = true;
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    // Kernels or file systems without that rename: link() never replaces and never
-    // follows a link at the target either.
-    if (::link(from.constData(), to.constData()) == 0)
-        return 0;
-    return errno;
-}
-
 QString PartFile::publish(const QString &dir, const QString &fileName, const QString &path, int counter)
 {
     if (const int error = finishWriting(true))
         throw FileError(error);
-    const QByteArray from = QFile::encodeName(m_path);
-    QString target = path;
-    for (int attempt = 0; attempt < LocalPath::MaxNameTries; ++attempt) {
-        bool moved = false;
-        const int error = moveNoReplace(from, QFile::encodeName(target), &moved);
-        if (error == 0) {
-            if (!moved)
-                ::unlink(from.constData());
-            m_path.clear();
-            discard();
-            return target;
-        }
-        if (error != EEXIST)
-            throw FileError(error);
-        target = LocalPath::ChooseLocalPath(dir, fileName, &counter);
-    }
-    throw FileError(EEXIST);
+    const QString used = LocalPath::Publish(m_path, dir, fileName, path, counter);
+    m_path.clear();
+    discard();
+    return used;
 }
 
 void PartFile::close()
 {
-    if (m_fd >= 0) {
+    if (m_fd) {
         // Ended without being published: what arrived is kept for the next request.
         if (m_size > 0)
             describe();
         finishWriting();
-        ::close(m_fd);
-        m_fd = -1;
+        m_fd.close();
     }
     if (!m_keep)
         removeFiles();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/UniqueFd.h"
 #include "download/FileError.h"
 #include "download/store/PartInfo.h"
 
@@ -52,7 +53,7 @@ public:
     void open(const QString &dir, const QString &url, const QByteArray &validator, qint64 total);
     // Continues the kept body at offset, dropping anything after it. Throws FileError.
     void resume(qint64 offset);
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_fd.valid(); }
 
     // Appends body bytes; on failure returns the errno and the file stays as it was
     // written so far. Called from inside libcurl, so it cannot throw.
@@ -88,10 +89,7 @@ private:
     // Writes the pending description, which decides whether the body is kept.
     void describe();
     void resetReading();
-    // 0 on success, else the errno; never replaces.
-    static int moveNoReplace(const QByteArray &from, const QByteArray &to, bool *moved);
-
-    int m_fd = -1;
+    UniqueFd m_fd;
     QString m_path;
     QString m_infoPath;
     QString m_keyUrl;

@@ -1,5 +1,8 @@
 #include "download/store/PartInfo.h"
 
+#include "base/FileIo.h"
+#include "base/UniqueFd.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 
@@ -32,48 +35,33 @@ int PartInfo::write(const QString &path) const
     const QByteArray text = Magic.toByteArray() + '\n' + url.toUtf8() + '\n' + validator + '\n'
         + QByteArray::number(total) + '\n';
     ::unlink(temporary.constData()); // a killed run's half-written one
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
+    UniqueFd fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd)
         return errno;
-    qsizetype done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.constData() + done, size_t(text.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(temporary.constData());
-            return error;
-        }
-        done += n;
-    }
-    if (::close(fd) != 0 || ::rename(temporary.constData(), target.constData()) != 0) {
-        const int error = errno;
+    int error = FileIo::writeAll(fd.get(), text);
+    if (const int closed = fd.close(); error == 0)
+        error = closed;
+    if (error == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+        error = errno;
+    if (error != 0)
         ::unlink(temporary.constData());
-        return error;
-    }
-    return 0;
+    return error;
 }
 
 std::optional<PartInfo> PartInfo::read(const QString &path, bool *absent)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (absent)
-        *absent = fd < 0 && errno == ENOENT;
-    if (fd < 0)
+        *absent = !fd && errno == ENOENT;
+    if (!fd)
         return std::nullopt;
     struct stat st;
     QByteArray text;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= MaxInfoSize) {
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= MaxInfoSize) {
         text.resize(qsizetype(st.st_size));
-        ssize_t n;
-        do
-            n = ::pread(fd, text.data(), size_t(text.size()), 0);
-        while (n < 0 && errno == EINTR);
+        const ssize_t n = FileIo::readAt(fd.get(), text.data(), text.size(), 0);
         text.resize(n < 0 ? 0 : qsizetype(n));
     }
-    ::close(fd);
     const QList<QByteArray> lines = text.split('\n');
     // Four lines, each ended: the last split piece is the empty rest after the end.
     if (lines.size() != 5 || lines.at(0) != Magic || !lines.at(4).isEmpty())

@@ -1,0 +1,50 @@
+#include "base/FileIo.h"
+
+#include <cerrno>
+#include <unistd.h>
+
+int FileIo::writeAll(int fd, const char *data, qsizetype size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        data += n;
+        size -= n;
+    }
+    return 0;
+}
+
+int FileIo::readAll(int fd, QByteArray *bytes)
+{
+    QByteArray &data = *bytes;
+    qsizetype done = 0;
+    for (;;) {
+        if (done == data.size())
+            data.resize(done + 65536);
+        const ssize_t n = ::read(fd, data.data() + done, size_t(data.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int error = errno;
+            data.truncate(done);
+            return error;
+        }
+        if (n == 0)
+            break;
+        done += n;
+    }
+    data.truncate(done);
+    return 0;
+}
+
+ssize_t FileIo::readAt(int fd, char *data, qsizetype size, off_t offset)
+{
+    ssize_t n;
+    do
+        n = ::pread(fd, data, size_t(size), offset);
+    while (n < 0 && errno == EINTR);
+    return n;
+}

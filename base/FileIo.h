@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <sys/types.h>
+
+// Whole reads and writes on a descriptor, retried where a signal cut them short.
+namespace FileIo {
+// Writes all size bytes; 0, or the errno (ENOSPC for a write that stores nothing,
+// so that the reason is named rather than a short file left).
+int writeAll(int fd, const char *data, qsizetype size);
+inline int writeAll(int fd, const QByteArray &bytes)
+{
+    return writeAll(fd, bytes.constData(), bytes.size());
+}
+// Reads from the current position to the end, growing *bytes as needed (its
+// size going in is a hint). 0, or the errno.
+int readAll(int fd, QByteArray *bytes);
+// One pread of at most size bytes at offset: the count read, or -1 with errno set.
+ssize_t readAt(int fd, char *data, qsizetype size, off_t offset);
+} // namespace FileIo
