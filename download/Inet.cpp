@@ -245,6 +245,11 @@ QString Inet::ChooseLocalPath(const QString &dir, const QString &fileName, int *
     return LocalPath::ChooseLocalPath(dir, fileName, counter);
 }
 
+bool Inet::isOwnFileName(const QString &fileName)
+{
+    return fileName.startsWith(QLatin1String(PartFile::OwnPrefix));
+}
+
 void Inet::RemoveLeftovers(const QString &dir, const QStringList &urls)
 {
     PartFile::RemoveLeftovers(dir, urls);

@@ -57,6 +57,9 @@ public:
     // The first free name among fileName, (1)fileName, ... in dir from *counter on,
     // leaving the next number there. Throws FileError.
     static QString ChooseLocalPath(const QString &dir, const QString &fileName, int *counter);
+    // Whether a download under fileName would be taken for one of the engine's own
+    // hidden files in the download folder (and cleared away with them).
+    static bool isOwnFileName(const QString &fileName);
     // At start: removes the hidden files in dir that no request for urls will continue.
     static void RemoveLeftovers(const QString &dir, const QStringList &urls);
 

@@ -55,6 +55,11 @@ void logFailure(ActivityLog *log, const QString &description, qint64 code)
 {
     log->WriteLog(QStringLiteral("### Download-Fehler: ") + description + QStringLiteral(" (Code ") + QString::number(code) + u')');
 }
+
+void logNotFound(ActivityLog *log)
+{
+    log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
+}
 } // namespace
 
 bool DownloadRun::IsNotFoundPage(QByteArrayView piece)
@@ -127,8 +132,7 @@ void DownloadRun::DownloadAll()
         } catch (const std::exception &e) {
             // Nothing may end the run: whatever slipped past the entry's own handling
             // counts as that entry's failure.
-            m_log->WriteLog(QStringLiteral("### Download-Fehler: ") + QString::fromStdString(e.what())
-                            + QStringLiteral(" (Code 0)"));
+            logFailure(m_log, QString::fromStdString(e.what()), 0);
             outcome = Outcome::Failed;
         }
         if (outcome == Outcome::Arrived)
@@ -167,7 +171,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     QString fileName = SafeFileName(entry.fileName);
     // Names of the run's own hidden files are cleared away at every start; a
     // download under such a name would be deleted with them.
-    if (fileName.startsWith(QLatin1String(".quorvex-")))
+    if (Inet::isOwnFileName(fileName))
         fileName.prepend(u'_');
     int counter = 0;
     QString path;
@@ -281,7 +285,7 @@ DownloadRun::Outcome DownloadRun::readBody(const QString &path, const QElapsedTi
                 m_log->WriteLog(chunkLine(i, piece.size()));
             }
             if (i == 0 && IsNotFoundPage(piece)) {
-                m_log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
+                logNotFound(m_log);
                 return Outcome::NotFound;
             }
             ++i;
@@ -293,7 +297,7 @@ DownloadRun::Outcome DownloadRun::readBody(const QString &path, const QElapsedTi
         }
     } catch (const TransferError &e) {
         if (e.httpStatus() == 404) {
-            m_log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
+            logNotFound(m_log);
             return Outcome::NotFound;
         }
         logFailure(m_log, e.description(), e.code());

@@ -20,6 +20,8 @@
 class PartFile
 {
 public:
+    // Every hidden file the engine leaves in the download folder starts with this.
+    static constexpr const char *OwnPrefix = ".quorvex-";
     static constexpr const char *Prefix = ".quorvex-part-";
     static constexpr const char *InfoSuffix = ".info";
     // Writes and reads go to the disk in blocks of this size, not piece by piece.

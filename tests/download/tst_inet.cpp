@@ -3,6 +3,7 @@
 #include "common/ServerScript.h"
 #include "common/TestServer.h"
 #include "download/Inet.h"
+#include "download/StateCode.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -35,16 +36,16 @@ public:
     // Runs the event loop until the request reports 12; false after limitMs.
     bool waitForEnd(int limitMs = 10000)
     {
-        if (!states.isEmpty() && states.last() == 12)
+        if (!states.isEmpty() && states.last() == ResponseCompleted)
             return true;
         QEventLoop loop;
         QObject::connect(&m_inet, &Inet::StateChanged, &loop, [&loop](qint16 s) {
-            if (s == 12)
+            if (s == ResponseCompleted)
                 loop.quit();
         });
         QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
         loop.exec();
-        return !states.isEmpty() && states.last() == 12;
+        return !states.isEmpty() && states.last() == ResponseCompleted;
     }
 
     // Runs the event loop for a while so that queued states can arrive.
@@ -187,7 +188,7 @@ void TestInet::successfulBodies()
     Recorder rec(inet);
     inet.Execute(m_server->url(path));
     QVERIFY(rec.waitForEnd());
-    QVERIFY2(!rec.states.contains(11), qPrintable(inet.ResponseInfo()));
+    QVERIFY2(!rec.states.contains(CommunicationError), qPrintable(inet.ResponseInfo()));
     QCOMPARE(inet.ResponseCode(), 0);
     QList<int> sizes;
     QCOMPARE(readBody(inet, &sizes), body);
@@ -333,8 +334,8 @@ void TestInet::failures()
         QVERIFY2(clock.elapsed() >= timeoutMs - 50, qPrintable(QString::number(clock.elapsed())));
         QVERIFY2(clock.elapsed() < timeoutMs + 1500, qPrintable(QString::number(clock.elapsed())));
     }
-    QCOMPARE(rec.states.count(11), 1);
-    QCOMPARE(rec.states.at(rec.states.size() - 2), qint16(11));
+    QCOMPARE(rec.states.count(CommunicationError), 1);
+    QCOMPARE(rec.states.at(rec.states.size() - 2), qint16(CommunicationError));
     QCOMPARE(inet.ResponseCode(), code);
     QVERIFY(!inet.ResponseInfo().isEmpty());
     if (!info.isEmpty())
@@ -414,7 +415,7 @@ void TestInet::progress()
     Recorder rec(inet);
     connect(&inet, &Inet::Progress, &inet, [&](qint64 received, qint64 all) {
         reports.append({received, all});
-        before12 = !rec.states.contains(12);
+        before12 = !rec.states.contains(ResponseCompleted);
     });
     inet.Execute(m_server->url(path));
     QVERIFY(rec.waitForEnd());
@@ -446,7 +447,7 @@ void TestInet::cancelAndReuse()
     QCOMPARE(inet.ResponseCode(), 0);
     QCOMPARE(inet.GetChunk(2048), QByteArray());
     Recorder::settle(100);
-    QVERIFY(!rec.states.contains(12));
+    QVERIFY(!rec.states.contains(ResponseCompleted));
 
     // A running request replaced by the next one.
     inet.Execute(m_server->url("/stallhead"));
@@ -454,7 +455,7 @@ void TestInet::cancelAndReuse()
     rec.states.clear();
     inet.Execute(m_server->url("/chunked"));
     QVERIFY(rec.waitForEnd());
-    QCOMPARE(rec.states.count(12), 1);
+    QCOMPARE(rec.states.count(ResponseCompleted), 1);
     QCOMPARE(readBody(inet), QByteArray("hello, world"));
 
     // Destroyed in the middle of a transfer: the connection goes with it.
@@ -502,7 +503,7 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     QVERIFY(rec.waitForEnd(20000));
     // About four a second and the final one; never one per piece.
     QVERIFY2(reports >= 1 && reports <= clock.elapsed() / 250 + 2, qPrintable(QString::number(reports)));
-    QVERIFY2(!rec.states.contains(11), qPrintable(inet.ResponseInfo()));
+    QVERIFY2(!rec.states.contains(CommunicationError), qPrintable(inet.ResponseInfo()));
     // The body is on disk once, in the hidden part file, while it is read back; beside
     // it only the few bytes that describe it for a later request.
     const QStringList during = QDir(spool.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
