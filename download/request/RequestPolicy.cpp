@@ -1,12 +1,11 @@
 #include "download/request/RequestPolicy.h"
 
 #include "download/request/CurlHandles.h"
+#include "download/Digits.h"
 #include "download/TransferError.h"
 #include "log/SafeText.h"
 
 #include <QUrl>
-
-#include <limits>
 
 namespace {
 RequestPolicy::Verdict refuse(qint32 code, const QString &text)
@@ -25,20 +24,15 @@ QString part(CURLU *url, CURLUPart which, unsigned flags = 0)
 
 // A Content-Length value as the only acceptable form: digits, nothing else, and small
 // enough to count. -1 for anything else, -2 for a number too large.
-qint64 plainLength(QByteArray value)
+qint64 plainLength(const QByteArray &value)
 {
-    value = value.trimmed();
-    if (value.isEmpty())
-        return -1;
     qint64 n = 0;
-    for (const char c : value) {
-        if (c < '0' || c > '9')
-            return -1;
-        if (n > (std::numeric_limits<qint64>::max() - (c - '0')) / 10)
-            return -2;
-        n = n * 10 + (c - '0');
+    switch (parseDigits(value.trimmed(), &n)) {
+    case Digits::Number: return n;
+    case Digits::NotDigits: return -1;
+    case Digits::TooLarge: return -2;
     }
-    return n;
+    return -1;
 }
 } // namespace
 

@@ -28,15 +28,6 @@ constexpr int ChunkSize = 2048;
 constexpr qint64 CatchUpMs = 25;
 constexpr int CatchUpPieces = 2048;
 
-// A pause for the log: whole seconds as they are, shortened test pauses in
-// thousandths.
-QString secondsText(qint64 ms)
-{
-    if (ms % 1000 == 0)
-        return QString::number(ms / 1000);
-    return QString::number(double(ms) / 1000.0, 'f', 3).replace(u'.', u',');
-}
-
 // The line of each piece: written for every 2 KiB of a body, so it is made with a
 // single allocation.
 QString chunkLine(int i, qsizetype size)
@@ -243,7 +234,7 @@ bool DownloadRun::fetch(const QString &url)
         m_log->WriteLog(QStringLiteral("Neuer Versuch %1 von %2 in %3 s: ")
                             .arg(retry + 1)
                             .arg(Inet::MaxRetries)
-                            .arg(secondsText(waitMs))
+                            .arg(TransferProgress::secondsText(waitMs))
                         + m_inet->ResponseInfo());
         if (!m_states->Pause(waitMs))
             return false;
