@@ -82,7 +82,7 @@ void TransferStates::WaitFor(qint16 s)
         m_log->WriteLog(m_arrivedLine);
 }
 
-bool TransferStates::Pause(qint64 ms)
+bool TransferStates::pause(qint64 ms)
 {
     const QDeadlineTimer deadline(ms);
     // Something must arrive when the time is up, or the sleep below would go on.

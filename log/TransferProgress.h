@@ -20,7 +20,7 @@ public:
 
     // A new entry starts: its row in the URL list and its file name.
     void begin(int row, const QString &fileName);
-    // Connected to Inet::Progress; total is -1 when unknown.
+    // Connected to Inet::progress; total is -1 when unknown.
     void update(qint64 received, qint64 total);
     // The run is over.
     void end();

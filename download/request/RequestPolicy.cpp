@@ -63,19 +63,19 @@ RequestPolicy::Verdict RequestPolicy::begin(const QString &text, QByteArray *req
     const QString trimmed = text.trimmed();
     const QUrl url(trimmed, QUrl::TolerantMode);
     if (trimmed.isEmpty() || !url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
-        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + SafeUrl(text));
+        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + safeUrl(text));
     *request = url.toEncoded();
     if (!parse(*request, &m_origin, nullptr))
-        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + SafeUrl(text));
+        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + safeUrl(text));
     if (m_origin.scheme != u"http" && m_origin.scheme != u"https")
-        return refuse(TransferError::BadUrl, QStringLiteral("Nur http- und https-Adressen können geladen werden: ") + SafeUrl(text));
+        return refuse(TransferError::BadUrl, QStringLiteral("Nur http- und https-Adressen können geladen werden: ") + safeUrl(text));
     m_sawHttps = m_origin.scheme == u"https";
     return {};
 }
 
 RequestPolicy::Verdict RequestPolicy::follow(const QByteArray &target, int status, QByteArray *request)
 {
-    const QString shown = SafeUrl(QString::fromUtf8(target));
+    const QString shown = safeUrl(QString::fromUtf8(target));
     if (target.isEmpty())
         return refuse(TransferError::BadResponse, QStringLiteral("Weiterleitung ohne Ziel (Status %1)").arg(status));
     if (++m_hops > MaxRedirects)
@@ -127,6 +127,6 @@ QString RequestPolicy::statusText(const QByteArray &statusLine, long status)
     const QByteArray code = QByteArray::number(status);
     const qsizetype space = statusLine.indexOf(' ');
     const qsizetype at = space < 0 ? -1 : statusLine.indexOf(code, space);
-    const QString reason = at < 0 ? QString() : SafeText(statusLine.mid(at + code.size()).trimmed());
+    const QString reason = at < 0 ? QString() : safeText(statusLine.mid(at + code.size()).trimmed());
     return QStringLiteral("Server meldet Status %1").arg(status) + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')');
 }

@@ -53,7 +53,7 @@ void logNotFound(ActivityLog *log)
 }
 } // namespace
 
-bool DownloadRun::IsNotFoundPage(QByteArrayView piece)
+bool DownloadRun::isNotFoundPage(QByteArrayView piece)
 {
     // Every body passes here, so no copy of it is made: the text can only begin at a
     // '4', and from each one the comparison skips control bytes and folds letters.
@@ -78,7 +78,7 @@ bool DownloadRun::IsNotFoundPage(QByteArrayView piece)
     return false;
 }
 
-QString DownloadRun::PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds)
+QString DownloadRun::piecesSummary(int pieces, qint64 bytes, qint64 milliseconds)
 {
     const double seconds = double(std::max<qint64>(milliseconds, 1)) / 1000.0;
     // Once per entry: put together directly rather than searched for placeholders.
@@ -96,12 +96,12 @@ DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferSt
 {
 }
 
-void DownloadRun::RemoveLeftovers(const QString &dir, const UrlList &list)
+void DownloadRun::removeLeftovers(const QString &dir, const UrlList &list)
 {
     QStringList urls;
     for (const QString &line : list.lines())
         urls << UrlEntry::parse(line).url;
-    Inet::RemoveLeftovers(dir, urls);
+    Inet::removeLeftovers(dir, urls);
 }
 
 void DownloadRun::DownloadAll()
@@ -159,7 +159,7 @@ void DownloadRun::DownloadAll()
 DownloadRun::Outcome DownloadRun::downloadEntry(int k)
 {
     const UrlEntry entry = UrlEntry::parse(m_list->line(k));
-    QString fileName = SafeFileName(entry.fileName);
+    QString fileName = safeFileName(entry.fileName);
     // Names of the run's own hidden files are cleared away at every start; a
     // download under such a name would be deleted with them.
     if (Inet::isOwnFileName(fileName))
@@ -167,7 +167,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     int counter = 0;
     QString path;
     try {
-        path = Inet::ChooseLocalPath(m_downloadDir, fileName, &counter);
+        path = Inet::chooseLocalPath(m_downloadDir, fileName, &counter);
     } catch (const FileError &e) {
         logFailure(m_log, QStringLiteral("Kein freier Dateiname für ") + fileName + QStringLiteral(": ") + e.description(),
                    e.errnum());
@@ -191,7 +191,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     m_log->WriteLog(QStringLiteral("Kommando: Datei schließen"));
     if (outcome == Outcome::Arrived) {
         try {
-            const QString used = m_inet->PublishBody(m_downloadDir, fileName, path, counter);
+            const QString used = m_inet->publishBody(m_downloadDir, fileName, path, counter);
             if (used != path)
                 m_log->WriteLog(QStringLiteral("Datei gespeichert als ") + used);
         } catch (const FileError &e) {
@@ -218,7 +218,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
 bool DownloadRun::fetch(const QString &url)
 {
     for (int retry = 0;; ++retry) {
-        m_log->WriteLog(QStringLiteral("Kommando: Execute ") + SafeUrl(url));
+        m_log->WriteLog(QStringLiteral("Kommando: Execute ") + safeUrl(url));
         m_inet->Execute(url);
         m_states->WaitFor(ResponseCompleted);
         if (m_states->abortRequested())
@@ -236,7 +236,7 @@ bool DownloadRun::fetch(const QString &url)
                             .arg(Inet::MaxRetries)
                             .arg(TransferProgress::secondsText(waitMs))
                         + m_inet->ResponseInfo());
-        if (!m_states->Pause(waitMs))
+        if (!m_states->pause(waitMs))
             return false;
     }
     if (const qint64 from = m_inet->resumedFrom(); from > 0)
@@ -275,14 +275,14 @@ DownloadRun::Outcome DownloadRun::readBody(const QString &path, const QElapsedTi
                 const ActivityLog::WindowOnly quiet(m_log);
                 m_log->WriteLog(chunkLine(i, piece.size()));
             }
-            if (i == 0 && IsNotFoundPage(piece)) {
+            if (i == 0 && isNotFoundPage(piece)) {
                 logNotFound(m_log);
                 return Outcome::NotFound;
             }
             ++i;
             bytes += piece.size();
             if (piece.isEmpty()) {
-                m_log->EchoOnly(PiecesSummary(i, bytes, sinceRequest.elapsed()));
+                m_log->echoOnly(piecesSummary(i, bytes, sinceRequest.elapsed()));
                 return Outcome::Arrived;
             }
         }

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-QString LocalPath::ChooseLocalPath(const QString &dir, const QString &fileName, int *counter)
+QString LocalPath::chooseLocalPath(const QString &dir, const QString &fileName, int *counter)
 {
     int n = counter ? *counter : 0;
     for (; n < MaxNameTries; ++n) {

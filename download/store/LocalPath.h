@@ -14,5 +14,5 @@ public:
     // Anything of that name counts as taken: file, folder, socket, link (dangling or
     // not). Throws FileError when the folder cannot be asked (not a folder, no access)
     // or every name is taken: trying more names would not change the answer.
-    static QString ChooseLocalPath(const QString &dir, const QString &fileName, int *counter = nullptr);
+    static QString chooseLocalPath(const QString &dir, const QString &fileName, int *counter = nullptr);
 };

@@ -243,7 +243,7 @@ QString PartFile::publish(const QString &dir, const QString &fileName, const QSt
         }
         if (error != EEXIST)
             throw FileError(error);
-        target = LocalPath::ChooseLocalPath(dir, fileName, &counter);
+        target = LocalPath::chooseLocalPath(dir, fileName, &counter);
     }
     throw FileError(EEXIST);
 }
@@ -296,7 +296,7 @@ void PartFile::removeFiles()
     m_infoPath.clear();
 }
 
-void PartFile::RemoveLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS)
+void PartFile::removeLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS)
 {
     QSet<QString> listed;
     for (const QString &url : urls)

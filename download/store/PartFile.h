@@ -80,7 +80,7 @@ public:
 
     // At start: removes the hidden files in dir except the kept bodies of urls that
     // were written to within maxAgeS.
-    static void RemoveLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS = MaxAgeS);
+    static void removeLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS = MaxAgeS);
 
 private:
     void setPaths(const QString &dir, const QString &url);

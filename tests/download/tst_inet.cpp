@@ -413,7 +413,7 @@ void TestInet::progress()
     QList<QPair<qint64, qint64>> reports;
     bool before12 = false;
     Recorder rec(inet);
-    connect(&inet, &Inet::Progress, &inet, [&](qint64 received, qint64 all) {
+    connect(&inet, &Inet::progress, &inet, [&](qint64 received, qint64 all) {
         reports.append({received, all});
         before12 = !rec.states.contains(ResponseCompleted);
     });
@@ -481,8 +481,8 @@ void TestInet::cancelAndReuse()
 void TestInet::largeBodyGoesIntoOnePartFile()
 {
     QTemporaryDir root;
-    QTemporaryDir spool;
-    QVERIFY(root.isValid() && spool.isValid());
+    QTemporaryDir bodies;
+    QVERIFY(root.isValid() && bodies.isValid());
     QByteArray data(3 * 1024 * 1024 + 123, Qt::Uninitialized);
     auto *random = QRandomGenerator::global();
     random->fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
@@ -493,10 +493,10 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     QUORVEX_REQUIRE_NGINX(nginx);
 
     Inet inet;
-    inet.setSpoolDir(spool.path());
+    inet.setPartDir(bodies.path());
     Recorder rec(inet);
     int reports = 0;
-    connect(&inet, &Inet::Progress, &inet, [&reports] { ++reports; });
+    connect(&inet, &Inet::progress, &inet, [&reports] { ++reports; });
     QElapsedTimer clock;
     clock.start();
     inet.Execute(nginx.url("/big.bin"));
@@ -506,12 +506,12 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     QVERIFY2(!rec.states.contains(CommunicationError), qPrintable(inet.ResponseInfo()));
     // The body is on disk once, in the hidden part file, while it is read back; beside
     // it only the few bytes that describe it for a later request.
-    const QStringList during = QDir(spool.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList during = QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     QCOMPARE(during.size(), 2);
     QVERIFY(during.first().startsWith(QStringLiteral(".quorvex-part-")));
     QCOMPARE(during.last(), during.first() + QStringLiteral(".info"));
-    QCOMPARE(QFileInfo(spool.filePath(during.first())).size(), data.size());
-    QVERIFY(QFileInfo(spool.filePath(during.last())).size() < 1024);
+    QCOMPARE(QFileInfo(bodies.filePath(during.first())).size(), data.size());
+    QVERIFY(QFileInfo(bodies.filePath(during.last())).size() < 1024);
     QList<int> sizes;
     const QByteArray body = readBody(inet, &sizes);
     QCOMPARE(body.size(), data.size());
@@ -520,9 +520,9 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     QCOMPARE(sizes.at(sizes.size() - 2), int(data.size() % 2048));
 
     // The published file is that same file: no copy, no part file left.
-    const QString target = spool.filePath(QStringLiteral("big.bin"));
-    QCOMPARE(inet.PublishBody(spool.path(), QStringLiteral("big.bin"), target, 1), target);
-    QCOMPARE(QDir(spool.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
+    const QString target = bodies.filePath(QStringLiteral("big.bin"));
+    QCOMPARE(inet.publishBody(bodies.path(), QStringLiteral("big.bin"), target, 1), target);
+    QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
     QFile published(target);
     QVERIFY(published.open(QIODevice::ReadOnly));
     QVERIFY(published.readAll() == data);
@@ -531,7 +531,7 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     inet.Execute(nginx.url("/missing.bin"));
     QVERIFY(rec.waitForEnd());
     QCOMPARE(inet.ResponseCode(), 404);
-    QCOMPARE(QDir(spool.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
+    QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
 }
 
 void TestInet::partFileCannotBeMade()
@@ -546,11 +546,11 @@ void TestInet::partFileCannotBeMade()
 
     // A body folder that cannot take the body stands in for a full disk.
     Inet inet;
-    inet.setSpoolDir(root.filePath("no-such-folder"));
+    inet.setPartDir(root.filePath("no-such-folder"));
     Recorder rec(inet);
     inet.Execute(nginx.url("/big.bin"));
     QVERIFY(rec.waitForEnd());
-    QCOMPARE(inet.ResponseCode(), int(Inet::SpoolFailure));
+    QCOMPARE(inet.ResponseCode(), int(Inet::PartFileFailure));
     QCOMPARE(inet.ResponseInfo(), QStringLiteral("Datei im Download-Ordner nicht anlegbar: Datei oder Ordner nicht gefunden"));
     QVERIFY_THROWS_EXCEPTION(TransferError, inet.GetChunk(2048));
 }

@@ -123,7 +123,7 @@ private Q_SLOTS:
         failure.result = CURLcode(result);
         failure.osErrno = osErrno;
         failure.headComplete = headComplete;
-        const FailureText shown = CurlErrorText(failure);
+        const FailureText shown = curlErrorText(failure);
         QCOMPARE(shown.text, text);
         QVERIFY(shown.code != 0);
     }
@@ -136,7 +136,7 @@ private Q_SLOTS:
         notAFolder.close();
         int counter = 0;
         try {
-            LocalPath::ChooseLocalPath(notAFolder.fileName(), QStringLiteral("x"), &counter);
+            LocalPath::chooseLocalPath(notAFolder.fileName(), QStringLiteral("x"), &counter);
             QFAIL("a file in place of the folder must stop the search");
         } catch (const FileError &e) {
             QCOMPARE(e.errnum(), ENOTDIR);

@@ -210,7 +210,7 @@ void TestResume::leftovers()
     write(dir.filePath(QStringLiteral(".quorvex-spool-AbC")), "old");
     write(dir.filePath(QStringLiteral("download.bin")), "mine");
 
-    PartFile::RemoveLeftovers(dir.path(), {listed, stale, QStringLiteral("http://127.0.0.1:1/never")});
+    PartFile::removeLeftovers(dir.path(), {listed, stale, QStringLiteral("http://127.0.0.1:1/never")});
     const QString kept = QFileInfo(bodyPath(dir.path(), listed)).fileName();
     QStringList expected{QStringLiteral("download.bin"), kept, kept + QStringLiteral(".info")};
     expected.sort();

@@ -167,12 +167,12 @@ void TestTransferStates::pauseEndsWhenTheWindowCloses()
     TransferStates states(&log, nullptr);
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(states.Pause(50));
+    QVERIFY(states.pause(50));
     QVERIFY(clock.elapsed() >= 50);
     // Closing the window ends a long pause at once, and the run learns of it.
     QTimer::singleShot(50, &states, [&states] { states.requestAbort(); });
     clock.start();
-    QVERIFY(!states.Pause(60000));
+    QVERIFY(!states.pause(60000));
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
 }
 
