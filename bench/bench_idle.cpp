@@ -3,6 +3,7 @@
 // here at once.
 
 #include "download/Inet.h"
+#include "download/StateCode.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
 
@@ -65,7 +66,7 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     clock.start();
     inet.Execute(QStringLiteral("http://127.0.0.1:%1/stall").arg(port));
-    states.WaitFor(12);
+    states.WaitFor(ResponseCompleted);
     const double used = cpuSeconds() - before;
     const double wall = double(clock.elapsed()) / 1000.0;
 

@@ -93,8 +93,8 @@ cmake --build "$build" --target quorvex bench_writelog bench_idle -j2 >/dev/null
 # change); the bench's own helpers still come from this checkout.
 testedBinary="${QUORVEX_BENCH_BINARY:-$build/quorvex}"
 
-# Served files, the downloads kept until a case ends (a body's spool and part file
-# at once for the big ones) and slack: refuse to start rather than fill the disk.
+# Served files, the downloads kept until a case ends (each body once: its
+# part file becomes the download) and slack: refuse to start rather than fill the disk.
 tmp="${TMPDIR:-/tmp}"
 blocks() { echo $(((($1 + 4095) / 4096) * 4)); } # bytes -> KiB in 4 KiB blocks
 needKiB=$((1024 * 1024))

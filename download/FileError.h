@@ -13,7 +13,7 @@ public:
     explicit FileError(int errnum, const QString &description = QString())
         : std::runtime_error("file error")
         , m_errnum(errnum)
-        , m_description(description.isEmpty() ? SystemErrorText(errnum) : description)
+        , m_description(description.isEmpty() ? systemErrorText(errnum) : description)
     {
     }
     int errnum() const { return m_errnum; }

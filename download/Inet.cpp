@@ -46,7 +46,7 @@ public:
     PartFile m_body;
     HttpTransfer m_transfer;
     int m_timeoutMs = DefaultRequestTimeoutS * 1000;
-    QString m_spoolDir;
+    QString m_partDir;
     quint64 m_generation = 0;
     bool m_chunkHanded = false;
     bool m_complete = false;
@@ -125,7 +125,7 @@ void Inet::Private::reportProgress(bool final)
     m_progressShown = received;
     m_progressLate.stop();
     m_sinceProgress.start();
-    Q_EMIT q->Progress(received, m_transfer.announced());
+    Q_EMIT q->progress(received, m_transfer.announced());
 }
 
 void Inet::Private::stop()
@@ -164,15 +164,15 @@ void Inet::setRequestTimeoutMs(int milliseconds)
     d->m_timeoutMs = std::max(1, milliseconds);
 }
 
-void Inet::setSpoolDir(const QString &dir)
+void Inet::setPartDir(const QString &dir)
 {
-    d->m_spoolDir = dir;
+    d->m_partDir = dir;
 }
 
 void Inet::Execute(const QString &url)
 {
     d->stop();
-    d->m_transfer.start(url, &d->m_body, d->m_spoolDir.isEmpty() ? QDir::tempPath() : d->m_spoolDir, d->m_timeoutMs);
+    d->m_transfer.start(url, &d->m_body, d->m_partDir.isEmpty() ? QDir::tempPath() : d->m_partDir, d->m_timeoutMs);
     d->flush();
 }
 
@@ -201,7 +201,7 @@ QByteArray Inet::GetChunk(int size)
     return piece;
 }
 
-QString Inet::PublishBody(const QString &dir, const QString &fileName, const QString &path, int counter)
+QString Inet::publishBody(const QString &dir, const QString &fileName, const QString &path, int counter)
 {
     if (d->m_transfer.running() || d->m_transfer.failed() || !d->m_body.isOpen())
         throw FileError(EBADF, QStringLiteral("Kein vollständiger Inhalt zum Speichern"));
@@ -240,14 +240,19 @@ qint64 Inet::resumedFrom() const
     return d->m_transfer.failed() ? 0 : d->m_transfer.resumedFrom();
 }
 
-QString Inet::ChooseLocalPath(const QString &dir, const QString &fileName, int *counter)
+QString Inet::chooseLocalPath(const QString &dir, const QString &fileName, int *counter)
 {
-    return LocalPath::ChooseLocalPath(dir, fileName, counter);
+    return LocalPath::chooseLocalPath(dir, fileName, counter);
 }
 
-void Inet::RemoveLeftovers(const QString &dir, const QStringList &urls)
+bool Inet::isOwnFileName(const QString &fileName)
 {
-    PartFile::RemoveLeftovers(dir, urls);
+    return fileName.startsWith(QLatin1String(PartFile::OwnPrefix));
+}
+
+void Inet::removeLeftovers(const QString &dir, const QStringList &urls)
+{
+    PartFile::removeLeftovers(dir, urls);
 }
 
 qint64 Inet::retryWaitMs(int retry, int firstWaitMs) const

@@ -15,7 +15,7 @@
 //   8 after the first piece of a body was handed out by GetChunk, 9/10 connection
 //   closed, 11 failure, 12 request finished (after success and after failure alike).
 // Each redirect hop reports its own 1 to 10. The body is written into a hidden part
-// file in the body folder as it arrives; GetChunk reads it back, PublishBody gives
+// file in the body folder as it arrives; GetChunk reads it back, publishBody gives
 // that same file its name. A body that does not arrive whole stays in its part file,
 // and the next request for the same URL asks only for the rest; GetChunk still hands
 // out the body from its first byte.
@@ -42,7 +42,7 @@ public:
 
     // Where the part file of a body is made (the download folder); the temporary
     // folder unless set.
-    void setSpoolDir(const QString &dir);
+    void setPartDir(const QString &dir);
 
     // Starts a GET and returns at once. Ends any previous request and drops its body.
     // Reports a fresh state before returning, so a wait for 12 never ends on the
@@ -56,13 +56,16 @@ public:
 
     // The first free name among fileName, (1)fileName, ... in dir from *counter on,
     // leaving the next number there. Throws FileError.
-    static QString ChooseLocalPath(const QString &dir, const QString &fileName, int *counter);
+    static QString chooseLocalPath(const QString &dir, const QString &fileName, int *counter);
+    // Whether a download under fileName would be taken for one of the engine's own
+    // hidden files in the download folder (and cleared away with them).
+    static bool isOwnFileName(const QString &fileName);
     // At start: removes the hidden files in dir that no request for urls will continue.
-    static void RemoveLeftovers(const QString &dir, const QStringList &urls);
+    static void removeLeftovers(const QString &dir, const QStringList &urls);
 
     // Gives the finished body its name: path when free, else the next free numbered
     // name of fileName in dir after *counter. Returns the path used; throws FileError.
-    QString PublishBody(const QString &dir, const QString &fileName, const QString &path, int counter);
+    QString publishBody(const QString &dir, const QString &fileName, const QString &path, int counter);
 
     // Ends the current request and its connection. An unpublished body stays in its
     // part file for the next request of its URL when it can be continued.
@@ -89,7 +92,7 @@ Q_SIGNALS:
     void StateChanged(qint16 State);
     // While the body arrives, at most about four times a second, and once when it is
     // complete; total is -1 when the server did not say.
-    void Progress(qint64 received, qint64 total);
+    void progress(qint64 received, qint64 total);
 
 private:
     class Private;

@@ -20,7 +20,7 @@ public:
         BadResponse = 7,
         TooManyRedirects = 8,
         BadRedirect = 9,
-        SpoolFailure = 10,
+        PartFileFailure = 10,
         NetworkFailure = 11,
         TooSlow = 12,
     };

@@ -1,6 +1,7 @@
 #include "download/TransferStates.h"
 
 #include "download/Inet.h"
+#include "download/StateCode.h"
 #include "log/ActivityLog.h"
 
 #include <QAbstractEventDispatcher>
@@ -23,19 +24,19 @@ TransferStates::TransferStates(ActivityLog *log, Inet *inet, QObject *parent)
 QString TransferStates::StateText(qint16 code)
 {
     switch (code) {
-    case 0: return QStringLiteral("Kein zu berichtender Status.");
-    case 1: return QStringLiteral("Das Steuerelement sucht die IP-Adresse des angegebenen Host-Rechners.");
-    case 2: return QStringLiteral("Das Steuerelement hat die IP-Adresse des angegebenen Host-Rechners gefunden.");
-    case 3: return QStringLiteral("Das Steuerelement baut die Verbindung mit dem Host-Rechner auf.");
-    case 4: return QStringLiteral("Das Steuerelement hat die Verbindung mit dem Host-Rechner aufgebaut.");
-    case 5: return QStringLiteral("Das Steuerelement sendet eine Anforderung an den Host-Rechner.");
-    case 6: return QStringLiteral("Das Steuerelement hat die Anforderung erfolgreich gesendet.");
-    case 7: return QStringLiteral("Das Steuerelement ruft eine Antwort vom Host-Rechner ab.");
-    case 8: return QStringLiteral("Das Steuerelement hat eine Antwort vom Host-Rechner erfolgreich abgerufen.");
-    case 9: return QStringLiteral("Das Steuerelement versucht die Verbindung mit dem Host-Rechner zu beenden.");
-    case 10: return QStringLiteral("Das Steuerelement hat die Verbindung mit dem Host-Rechner erfolgreich beendet.");
-    case 11: return QStringLiteral("Bei der Kommunikation mit dem Host-Rechner ist ein Fehler aufgetreten.");
-    case 12: return QStringLiteral("Die Anforderung wurde beendet, und alle Daten wurden empfangen.");
+    case NothingToReport: return QStringLiteral("Kein zu berichtender Status.");
+    case Resolving: return QStringLiteral("Das Steuerelement sucht die IP-Adresse des angegebenen Host-Rechners.");
+    case Resolved: return QStringLiteral("Das Steuerelement hat die IP-Adresse des angegebenen Host-Rechners gefunden.");
+    case Connecting: return QStringLiteral("Das Steuerelement baut die Verbindung mit dem Host-Rechner auf.");
+    case Connected: return QStringLiteral("Das Steuerelement hat die Verbindung mit dem Host-Rechner aufgebaut.");
+    case Requesting: return QStringLiteral("Das Steuerelement sendet eine Anforderung an den Host-Rechner.");
+    case RequestSent: return QStringLiteral("Das Steuerelement hat die Anforderung erfolgreich gesendet.");
+    case Receiving: return QStringLiteral("Das Steuerelement ruft eine Antwort vom Host-Rechner ab.");
+    case ResponseReceived: return QStringLiteral("Das Steuerelement hat eine Antwort vom Host-Rechner erfolgreich abgerufen.");
+    case Closing: return QStringLiteral("Das Steuerelement versucht die Verbindung mit dem Host-Rechner zu beenden.");
+    case Closed: return QStringLiteral("Das Steuerelement hat die Verbindung mit dem Host-Rechner erfolgreich beendet.");
+    case CommunicationError: return QStringLiteral("Bei der Kommunikation mit dem Host-Rechner ist ein Fehler aufgetreten.");
+    case ResponseCompleted: return QStringLiteral("Die Anforderung wurde beendet, und alle Daten wurden empfangen.");
     default: return QString();
     }
 }
@@ -51,8 +52,8 @@ void TransferStates::Inet_StateChanged(qint16 State)
 {
     LastState = State;
     // A dozen of these per entry, always the same few: made once.
-    static const std::array<QString, 13> known = [] {
-        std::array<QString, 13> lines;
+    static const std::array<QString, ResponseCompleted + 1> known = [] {
+        std::array<QString, ResponseCompleted + 1> lines;
         for (qint16 state = 0; state < qint16(lines.size()); ++state)
             lines[size_t(state)] = stateLine(state);
         return lines;
@@ -81,7 +82,7 @@ void TransferStates::WaitFor(qint16 s)
         m_log->WriteLog(m_arrivedLine);
 }
 
-bool TransferStates::Pause(qint64 ms)
+bool TransferStates::pause(qint64 ms)
 {
     const QDeadlineTimer deadline(ms);
     // Something must arrive when the time is up, or the sleep below would go on.

@@ -25,7 +25,7 @@ public:
     void WaitFor(qint16 s);
     // Sleeps in the event loop for ms, the window usable meanwhile. False when the
     // program is being closed, which ends the pause at once.
-    bool Pause(qint64 ms);
+    bool pause(qint64 ms);
 
     void requestAbort();
     // A new run starts with no abort pending.

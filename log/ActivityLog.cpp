@@ -95,7 +95,7 @@ void ActivityLog::WriteLog(const QString &message)
     scheduleCatchUp();
 }
 
-void ActivityLog::EchoOnly(const QString &message)
+void ActivityLog::echoOnly(const QString &message)
 {
     if (m_echo)
         writeEcho(stamped(message));
@@ -135,7 +135,7 @@ QStringList ActivityLog::lines() const
     return result;
 }
 
-void ActivityLog::Clear()
+void ActivityLog::clear()
 {
     beginResetModel();
     m_lines.clear();

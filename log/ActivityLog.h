@@ -45,7 +45,7 @@ public:
     ~ActivityLog() override;
 
     void WriteLog(const QString &message);
-    void Clear();
+    void clear();
 
     // The log as written, including lines the views have not caught up with yet.
     int count() const { return int(m_lines.size() - m_dropped + m_pending.size()); }
@@ -62,7 +62,7 @@ public:
     std::FILE *echo() const { return m_echo; }
     void flushEcho();
     // A line in the log's format for the echo alone, not for the window.
-    void EchoOnly(const QString &message);
+    void echoOnly(const QString &message);
     // Called before each echoed line: a live progress line on the same terminal
     // clears itself so the log line does not land inside it.
     void setBeforeEcho(std::function<void()> hook) { m_beforeEcho = std::move(hook); }

@@ -27,7 +27,7 @@ bool needsEscaping(const QString &text)
 }
 } // namespace
 
-QString SafeText(const QString &text)
+QString safeText(const QString &text)
 {
     if (!needsEscaping(text))
         return text;
@@ -44,17 +44,17 @@ QString SafeText(const QString &text)
     return out;
 }
 
-QString SafeText(const QByteArray &latin1Bytes)
+QString safeText(const QByteArray &latin1Bytes)
 {
-    return SafeText(QString::fromLatin1(latin1Bytes));
+    return safeText(QString::fromLatin1(latin1Bytes));
 }
 
-QString SafeUrl(const QString &url)
+QString safeUrl(const QString &url)
 {
     // Only the authority can hold a password: between "//" and the first of / ? #.
     const qsizetype start = url.indexOf(QStringLiteral("//"));
     if (start < 0)
-        return SafeText(url);
+        return safeText(url);
     qsizetype end = url.size();
     for (const QChar stop : {u'/', u'?', u'#'}) {
         const qsizetype at = url.indexOf(stop, start + 2);
@@ -63,9 +63,9 @@ QString SafeUrl(const QString &url)
     }
     const qsizetype at = url.lastIndexOf(u'@', end - 1);
     if (at < start + 2)
-        return SafeText(url);
+        return safeText(url);
     const qsizetype colon = url.indexOf(u':', start + 2);
     if (colon < 0 || colon > at)
-        return SafeText(url);
-    return SafeText(url.left(colon + 1) + QStringLiteral("***") + url.mid(at));
+        return safeText(url);
+    return safeText(url.left(colon + 1) + QStringLiteral("***") + url.mid(at));
 }

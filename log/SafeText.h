@@ -6,9 +6,9 @@
 // or a terminal: control characters are shown as escapes (ESC as \x1b) so that nothing
 // can move a cursor, recolour a terminal or fake a log line; a backslash is doubled so
 // that the escapes stay unambiguous.
-QString SafeText(const QString &text);
-QString SafeText(const QByteArray &latin1Bytes);
+QString safeText(const QString &text);
+QString safeText(const QByteArray &latin1Bytes);
 
 // A URL as it may be shown: the password part replaced by *** (the user name stays),
 // then made safe like any other outside text. The request itself keeps the password.
-QString SafeUrl(const QString &url);
+QString safeUrl(const QString &url);

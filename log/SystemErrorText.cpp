@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-QString SystemErrorText(int errnum)
+QString systemErrorText(int errnum)
 {
     switch (errnum) {
     case 0: return QStringLiteral("Unbekannter Systemfehler");

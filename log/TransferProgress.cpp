@@ -152,6 +152,16 @@ QString TransferProgress::rateText(double bytesPerSecond)
     return byteText(qint64(bytesPerSecond)) + QStringLiteral("/s");
 }
 
+QString TransferProgress::secondsText(qint64 milliseconds)
+{
+    if (milliseconds % 1000 == 0)
+        return QString::number(milliseconds / 1000);
+    QString text = QString::number(double(milliseconds) / 1000.0, 'f', 3);
+    while (text.endsWith(u'0'))
+        text.chop(1);
+    return text.replace(u'.', u',');
+}
+
 QString TransferProgress::durationText(qint64 seconds)
 {
     const qint64 h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;

@@ -20,7 +20,7 @@ public:
 
     // A new entry starts: its row in the URL list and its file name.
     void begin(int row, const QString &fileName);
-    // Connected to Inet::Progress; total is -1 when unknown.
+    // Connected to Inet::progress; total is -1 when unknown.
     void update(qint64 received, qint64 total);
     // The run is over.
     void end();
@@ -50,6 +50,9 @@ public:
     static QString rateText(double bytesPerSecond);
     // "0:07", "12:34", "1:02:03".
     static QString durationText(qint64 seconds);
+    // A pause or time-out in the log: "45", "0,7", "1,25", "0,05" (whole seconds as
+    // they are, the shortened ones of tests to the thousandth).
+    static QString secondsText(qint64 milliseconds);
 
 Q_SIGNALS:
     void entryStarted(int row);

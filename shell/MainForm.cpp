@@ -68,7 +68,7 @@ void DropListView::keyPressEvent(QKeyEvent *event)
     }
 }
 
-QPixmap QuorvexIconPixmap(int size)
+QPixmap quorvexIconPixmap(int size)
 {
     // A blue folder with a green arrow pointing into it.
     QPixmap pixmap(size, size);
@@ -89,11 +89,11 @@ QPixmap QuorvexIconPixmap(int size)
     return pixmap;
 }
 
-QIcon QuorvexIcon()
+QIcon quorvexIcon()
 {
     QIcon icon;
     for (const int size : {16, 32})
-        icon.addPixmap(QuorvexIconPixmap(size));
+        icon.addPixmap(quorvexIconPixmap(size));
     return icon;
 }
 
@@ -103,7 +103,7 @@ MainForm::MainForm(QWidget *parent)
                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
 {
     setWindowTitle(QStringLiteral("Quorvex"));
-    setWindowIcon(QuorvexIcon());
+    setWindowIcon(quorvexIcon());
 
     // Laid out with the log panel shown; positions in twips.
     LogFrame = new QGroupBox(QStringLiteral("Log"), this);

@@ -102,6 +102,6 @@ private:
     bool m_logShown = true;
 };
 
-QIcon QuorvexIcon();
+QIcon quorvexIcon();
 // The program's icon drawn at size × size pixels.
-QPixmap QuorvexIconPixmap(int size);
+QPixmap quorvexIconPixmap(int size);

@@ -35,7 +35,7 @@ Program::Program(const QString &programDir, std::unique_ptr<Desktop> desktop, QO
     , m_progress(new TransferProgress(this))
 {
     m_run->setProgress(m_progress);
-    connect(m_inet, &Inet::Progress, m_progress, &TransferProgress::update);
+    connect(m_inet, &Inet::progress, m_progress, &TransferProgress::update);
 }
 
 Program::~Program()
@@ -44,10 +44,10 @@ Program::~Program()
     m_list->flushSave();
     m_log->flushEcho();
     if (m_lock && m_lock->isLocked())
-        m_list->RemoveSaveLeftovers();
+        m_list->removeSaveLeftovers();
 }
 
-bool Program::IsBatchArgument(const QString &arguments)
+bool Program::isBatchArgument(const QString &arguments)
 {
     QString text = arguments.toUpper();
     qsizetype a = 0, b = text.size();
@@ -65,7 +65,7 @@ void Program::WriteLog(const QString &message)
 
 void Program::ensureDownloadDir()
 {
-    const DownloadFolder::Check check = DownloadFolder::Prepare(DownloadDir, m_programDir);
+    const DownloadFolder::Check check = DownloadFolder::prepare(DownloadDir, m_programDir);
     m_downloadDirUsable = check.usable;
     if (check.problem.isEmpty())
         return;
@@ -75,7 +75,7 @@ void Program::ensureDownloadDir()
 
 Program::Outcome Program::Main(const QString &arguments)
 {
-    const bool batch = IsBatchArgument(arguments);
+    const bool batch = isBatchArgument(arguments);
     if (batch)
         m_log->setEcho(stdout);
 
@@ -91,17 +91,17 @@ Program::Outcome Program::Main(const QString &arguments)
                            batch));
     case InstanceLock::Result::Failed:
         return Outcome::exit(refuseStart(QStringLiteral("### Quorvex kann im Programmordner %1 keine Sperrdatei anlegen: %2")
-                               .arg(m_programDir, SystemErrorText(m_lock->error())),
+                               .arg(m_programDir, systemErrorText(m_lock->error())),
                            batch));
     }
-    StartupEnvironment::RemoveRuntimeLeftovers(m_programDir);
+    StartupEnvironment::removeRuntimeLeftovers(m_programDir);
 
     UrlListFile = m_programDir + QStringLiteral("/URL-Liste.INI");
     DownloadDir = m_programDir + QStringLiteral("/Downloads");
     m_list->setFile(UrlListFile);
     ensureDownloadDir();
-    m_list->RemoveSaveLeftovers();
-    m_inet->setSpoolDir(DownloadDir);
+    m_list->removeSaveLeftovers();
+    m_inet->setPartDir(DownloadDir);
     m_run->setDownloadDir(DownloadDir);
 
     // A batch run without a screen has nobody to draw for: it has no window at all.
@@ -119,7 +119,7 @@ Program::Outcome Program::Main(const QString &arguments)
         m_form->show();
     // Only a list read whole says whose unfinished bodies are worth keeping.
     if (m_list->LoadUrlList() && m_downloadDirUsable)
-        DownloadRun::RemoveLeftovers(DownloadDir, *m_list);
+        DownloadRun::removeLeftovers(DownloadDir, *m_list);
     BatchMode = batch;
     m_run->setBatchMode(BatchMode);
     QCoreApplication::processEvents();
@@ -220,7 +220,7 @@ void Program::Btn_Click(int Index)
 {
     switch (Index) {
     case 0:
-        m_log->Clear();
+        m_log->clear();
         break;
     case 1:
         // The folder may have been fixed, or broken, since the start.
@@ -248,7 +248,7 @@ void Program::ToggleLog()
     LogHidden = !LogHidden;
 }
 
-QString Program::InfoText(const QString &heading)
+QString Program::infoText(const QString &heading)
 {
     const QChar cr = u'\r';
     return heading + cr + cr + QStringLiteral("Quorvex 1.0 – © 2026 Quorvex-Team") + cr + cr
@@ -260,12 +260,12 @@ QString Program::InfoText(const QString &heading)
 
 void Program::ShowInfo(const QString &title, const QString &heading)
 {
-    m_desktop->showMessage(m_form.get(), title, InfoText(heading));
+    m_desktop->showMessage(m_form.get(), title, infoText(heading));
 }
 
 void Program::Liste_OLEDragDrop(const QMimeData *Data)
 {
-    const QStringList links = DroppedLinks(Data);
+    const QStringList links = droppedLinks(Data);
     if (links.isEmpty()) {
         // Said once the drop is over: a drag source waits for the drop to end, and a
         // browser's drag would hang until the box was closed.

@@ -45,7 +45,7 @@ public:
     ~Program() override;
 
     // Whether the argument string selects the unattended batch run.
-    static bool IsBatchArgument(const QString &arguments);
+    static bool isBatchArgument(const QString &arguments);
 
     // Runs the start-up steps; in batch mode also the whole list.
     Outcome Main(const QString &arguments);
@@ -61,7 +61,7 @@ public:
     void Liste_Paste();
     void Liste_Delete(int Row);
 
-    static QString InfoText(const QString &heading);
+    static QString infoText(const QString &heading);
 
     QString UrlListFile;
     QString DownloadDir;

@@ -84,7 +84,7 @@ QByteArray programFolder()
 }
 } // namespace
 
-bool StartupEnvironment::ScreenUsable()
+bool StartupEnvironment::screenUsable()
 {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (!platform.isEmpty()) {
@@ -105,7 +105,7 @@ bool StartupEnvironment::ScreenUsable()
     return false;
 }
 
-QString StartupEnvironment::ProvideRuntimeFolder()
+QString StartupEnvironment::provideRuntimeFolder()
 {
     if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
         return {};
@@ -127,7 +127,7 @@ QString StartupEnvironment::ProvideRuntimeFolder()
     return QFile::decodeName(name);
 }
 
-void StartupEnvironment::RemoveRuntimeFolder(const QString &folder)
+void StartupEnvironment::removeRuntimeFolder(const QString &folder)
 {
     if (folder.isEmpty())
         return;
@@ -137,7 +137,7 @@ void StartupEnvironment::RemoveRuntimeFolder(const QString &folder)
     qunsetenv("XDG_RUNTIME_DIR");
 }
 
-void StartupEnvironment::RemoveRuntimeLeftovers(const QString &programDir)
+void StartupEnvironment::removeRuntimeLeftovers(const QString &programDir)
 {
     const QDir dir(programDir);
     const QStringList names = dir.entryList({QLatin1String(RuntimePrefix) + u'*'},

@@ -9,13 +9,13 @@ namespace StartupEnvironment {
 
 // Whether a screen can be opened as the environment says (QT_QPA_PLATFORM, DISPLAY,
 // WAYLAND_DISPLAY), tried the way Qt would. Steers Qt to Wayland when only that answers.
-bool ScreenUsable();
+bool screenUsable();
 
 // Without XDG_RUNTIME_DIR (cron), points it at a private folder made beside the
-// program; returns that folder, to be removed by RemoveRuntimeFolder once Qt is up.
-QString ProvideRuntimeFolder();
-void RemoveRuntimeFolder(const QString &folder);
+// program; returns that folder, to be removed by removeRuntimeFolder once Qt is up.
+QString provideRuntimeFolder();
+void removeRuntimeFolder(const QString &folder);
 // Leftovers of a process killed while starting.
-void RemoveRuntimeLeftovers(const QString &programDir);
+void removeRuntimeLeftovers(const QString &programDir);
 
 } // namespace StartupEnvironment

@@ -56,9 +56,9 @@ int main(int argc, char *argv[])
         return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
     }
     const QString arguments = args.join(u' ');
-    const bool batch = Program::IsBatchArgument(arguments);
+    const bool batch = Program::isBatchArgument(arguments);
 
-    if (!StartupEnvironment::ScreenUsable()) {
+    if (!StartupEnvironment::screenUsable()) {
         if (!batch) {
             std::fprintf(stderr, "Quorvex: Es konnte kein Bildschirm geöffnet werden (DISPLAY=\"%s\", "
                                  "WAYLAND_DISPLAY=\"%s\"). Ohne Bildschirm lädt \"quorvex /DOWNLOAD\" die Liste.\n",
@@ -68,10 +68,10 @@ int main(int argc, char *argv[])
         // Batch runs from cron or ssh have no screen; nothing needs to be seen.
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    const QString runtimeFolder = StartupEnvironment::ProvideRuntimeFolder();
+    const QString runtimeFolder = StartupEnvironment::provideRuntimeFolder();
 
     QApplication app(argc, argv);
-    StartupEnvironment::RemoveRuntimeFolder(runtimeFolder);
+    StartupEnvironment::removeRuntimeFolder(runtimeFolder);
     bool windowless = false;
     const int status = run(app, arguments, &windowless);
     if (windowless) {

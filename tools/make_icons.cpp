@@ -22,7 +22,7 @@ int main(int argc, char *argv[])
     const QDir out(QString::fromLocal8Bit(argv[1]));
     for (const int size : {16, 32, 48, 128}) {
         const QString path = out.filePath(QStringLiteral("quorvex-%1.png").arg(size));
-        if (!QuorvexIconPixmap(size).save(path, "PNG")) {
+        if (!quorvexIconPixmap(size).save(path, "PNG")) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return 1;
         }

@@ -29,7 +29,7 @@ static QStringList mozUrlLinks(const QByteArray &bytes)
     return links;
 }
 
-QStringList DroppedLinks(const QMimeData *data)
+QStringList droppedLinks(const QMimeData *data)
 {
     if (!data)
         return {};

@@ -74,7 +74,7 @@ QList<ListLine> splitLines(const QString &text)
         while (b > a && text.at(b - 1) == u' ')
             --b;
         if (b > a)
-            lines.append(LineFromText(text.mid(a, b - a)));
+            lines.append(lineFromText(text.mid(a, b - a)));
         if (end + 1 < n && text.at(end) == u'\r' && text.at(end + 1) == u'\n')
             ++end;
         start = end + 1;
@@ -83,7 +83,7 @@ QList<ListLine> splitLines(const QString &text)
 }
 } // namespace
 
-QList<ListLine> ParseListLines(const QByteArray &bytes)
+QList<ListLine> parseListLines(const QByteArray &bytes)
 {
     // Notepad's "Unicode" files: without this they would load as a mess of NULs. They
     // are saved as UTF-8 lines; their texts stay the same.
@@ -110,15 +110,15 @@ QList<ListLine> ParseListLines(const QByteArray &bytes)
     return lines;
 }
 
-QStringList ParseListFile(const QByteArray &bytes)
+QStringList parseListFile(const QByteArray &bytes)
 {
     QStringList texts;
-    for (const ListLine &line : ParseListLines(bytes))
+    for (const ListLine &line : parseListLines(bytes))
         texts.append(line.text);
     return texts;
 }
 
-ListLine LineFromText(const QString &text)
+ListLine lineFromText(const QString &text)
 {
     return {text, text.toUtf8()};
 }

@@ -20,8 +20,8 @@ struct ListLine
 // trimmed at both ends, empty lines dropped. A file with a UTF-16 byte-order mark is
 // UTF-16 throughout; otherwise each line on its own is UTF-8 when it is valid UTF-8,
 // and windows-1252 when it is not.
-QList<ListLine> ParseListLines(const QByteArray &bytes);
-QStringList ParseListFile(const QByteArray &bytes);
+QList<ListLine> parseListLines(const QByteArray &bytes);
+QStringList parseListFile(const QByteArray &bytes);
 
 // The line as the list file holds it, for a text that came from elsewhere (a drop).
-ListLine LineFromText(const QString &text);
+ListLine lineFromText(const QString &text);

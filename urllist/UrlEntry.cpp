@@ -15,7 +15,7 @@ UrlEntry UrlEntry::parse(const QString &line)
     if (p < 0) {
         entry.hasSeparator = false;
         entry.url = line;
-        entry.fileName = FileNameFromUrl(line);
+        entry.fileName = fileNameFromUrl(line);
     } else {
         entry.fileName = line.left(p);
         entry.url = line.mid(p + Separator.size());
@@ -25,10 +25,10 @@ UrlEntry UrlEntry::parse(const QString &line)
 
 QString UrlEntry::make(const QString &url)
 {
-    return FileNameFromUrl(url) + Separator + url;
+    return fileNameFromUrl(url) + Separator + url;
 }
 
-QString FileNameFromUrl(const QString &url)
+QString fileNameFromUrl(const QString &url)
 {
     for (qsizetype i = url.size() - 1; i >= 0; --i) {
         const QChar c = url.at(i);
@@ -38,7 +38,7 @@ QString FileNameFromUrl(const QString &url)
     return url;
 }
 
-QString SafeFileName(const QString &name)
+QString safeFileName(const QString &name)
 {
     if (name.isEmpty())
         return QStringLiteral("index.html");

@@ -21,9 +21,9 @@ struct UrlEntry
 };
 
 // The part of a URL after its last "\", "/" or ":"; all of it when it holds none.
-QString FileNameFromUrl(const QString &url);
+QString fileNameFromUrl(const QString &url);
 
 // A name that can only ever mean one entry inside the download folder: "/", NUL and
 // control characters become "_", "." and ".." become "_." and "_..", an empty name
 // becomes "index.html", and overlong names are shortened to fit the file system.
-QString SafeFileName(const QString &name);
+QString safeFileName(const QString &name);

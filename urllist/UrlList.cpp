@@ -59,7 +59,7 @@ void UrlList::setFile(const QString &path)
 
 void UrlList::append(const QString &line)
 {
-    appendLines({LineFromText(line)});
+    appendLines({lineFromText(line)});
     m_dirty = true;
     m_tailOnly = false;
 }
@@ -91,7 +91,7 @@ void UrlList::removeAt(int row)
     m_dirty = true;
 }
 
-void UrlList::RemoveSaveLeftovers() const
+void UrlList::removeSaveLeftovers() const
 {
     m_disk.removeSpare();
 }
@@ -120,9 +120,9 @@ bool UrlList::LoadUrlList()
     QByteArray bytes;
     ListFileDisk::Stamp stamp;
     if (!m_disk.read(&bytes, &stamp))
-        return unreadable(SystemErrorText(errno));
+        return unreadable(systemErrorText(errno));
     m_unreadEntries = false;
-    const QList<ListLine> loaded = ParseListLines(bytes);
+    const QList<ListLine> loaded = parseListLines(bytes);
     QList<QByteArray> lineBytes;
     lineBytes.reserve(loaded.size());
     for (const ListLine &line : loaded)
@@ -197,7 +197,7 @@ bool UrlList::writeNow()
     }
     if (error != 0) {
         m_fileTrouble = true;
-        const QString reason = error > 0 ? SystemErrorText(error) : QStringLiteral("sie wird ständig von außen geändert");
+        const QString reason = error > 0 ? systemErrorText(error) : QStringLiteral("sie wird ständig von außen geändert");
         reportTrouble(QStringLiteral("### Liste %1 kann nicht gespeichert werden: %2").arg(m_file, reason));
         return false;
     }
@@ -268,10 +268,10 @@ bool UrlList::catchUpWithFile()
     ListFileDisk::Stamp stamp;
     if (!m_disk.read(&bytes, &stamp)) {
         m_fileTrouble = true;
-        reportTrouble(QStringLiteral("### Liste %1 kann nicht gelesen werden: %2").arg(m_file, SystemErrorText(errno)));
+        reportTrouble(QStringLiteral("### Liste %1 kann nicht gelesen werden: %2").arg(m_file, systemErrorText(errno)));
         return false;
     }
-    const QList<ListLine> disk = ParseListLines(bytes);
+    const QList<ListLine> disk = parseListLines(bytes);
     QList<QByteArray> lineBytes;
     lineBytes.reserve(disk.size());
     for (const ListLine &line : disk)

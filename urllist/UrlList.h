@@ -66,7 +66,7 @@ public:
 
     // A save writes the hidden ".<list file name>.spare" beside the list first and
     // then swaps the two. Removing it (at start and at the end) leaves just the list.
-    void RemoveSaveLeftovers() const;
+    void removeSaveLeftovers() const;
     static QString spareFile(const QString &listFile) { return ListFileDisk::spareFile(listFile); }
 
     // Adds "name -> url" unless the same line is already in the list, then saves.
@@ -112,4 +112,4 @@ private:
 // surrounding blanks; without text, the links a browser offers as URLs. Lines naming
 // the dropped local files themselves do not count. Empty when nothing is left (only
 // local files, or nothing textual): such a drop is refused.
-QStringList DroppedLinks(const QMimeData *data);
+QStringList droppedLinks(const QMimeData *data);

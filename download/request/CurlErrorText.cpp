@@ -60,7 +60,7 @@ FailureText receiveError(const CurlFailure &f)
         return {TransferError::NetworkFailure, QStringLiteral("Verbindung vom Server zurückgesetzt")};
     }
     if (f.osErrno != 0)
-        return {TransferError::NetworkFailure, QStringLiteral("Fehler beim Empfangen: ") + SystemErrorText(int(f.osErrno))};
+        return {TransferError::NetworkFailure, QStringLiteral("Fehler beim Empfangen: ") + systemErrorText(int(f.osErrno))};
     // libcurl refuses a head it cannot take (an overlong line, say) as a receive error
     // without any system error behind it.
     if (!f.headComplete)
@@ -87,7 +87,7 @@ FailureText certificateRefused(const CurlFailure &f)
 }
 } // namespace
 
-FailureText CurlErrorText(const CurlFailure &f)
+FailureText curlErrorText(const CurlFailure &f)
 {
     switch (f.result) {
     case CURLE_OK:
@@ -99,7 +99,7 @@ FailureText CurlErrorText(const CurlFailure &f)
         if (f.osErrno == ECONNREFUSED)
             return {TransferError::ConnectionRefused, QStringLiteral("Verbindung abgelehnt")};
         return {TransferError::NetworkFailure,
-                QStringLiteral("Keine Verbindung möglich") + (f.osErrno ? QStringLiteral(": ") + SystemErrorText(int(f.osErrno)) : QString())};
+                QStringLiteral("Keine Verbindung möglich") + (f.osErrno ? QStringLiteral(": ") + systemErrorText(int(f.osErrno)) : QString())};
     case CURLE_PARTIAL_FILE:
         return {TransferError::Incomplete, incompleteText(f)};
     case CURLE_PEER_FAILED_VERIFICATION:

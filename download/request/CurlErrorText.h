@@ -26,4 +26,4 @@ struct FailureText
 
 // The one table from libcurl's result codes to the numbers and German texts the log
 // shows. Never reads "Success" and never shows an errno of 0.
-FailureText CurlErrorText(const CurlFailure &failure);
+FailureText curlErrorText(const CurlFailure &failure);

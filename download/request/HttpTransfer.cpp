@@ -246,7 +246,7 @@ bool HttpTransfer::takeBody(long status)
     try {
         m_announced = m_kept.take(m_easy.get(), status);
     } catch (const FileError &e) {
-        refuse(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht anlegbar: ") + e.description());
+        refuse(TransferError::PartFileFailure, QStringLiteral("Datei im Download-Ordner nicht anlegbar: ") + e.description());
         return false;
     }
     m_bodyTaken = true;
@@ -281,7 +281,7 @@ size_t HttpTransfer::bodyData(const char *data, size_t length)
     if (!m_bodyTaken || !m_body || !m_body->isOpen())
         return 0;
     if (const int error = m_body->append(data, qsizetype(length))) {
-        refuse(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + SystemErrorText(error));
+        refuse(TransferError::PartFileFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + systemErrorText(error));
         return 0;
     }
     m_received += qint64(length);
@@ -351,9 +351,9 @@ void HttpTransfer::finishHop(CURLcode result)
         return fail(m_refusal->code, m_refusal->info, m_refusal->passing);
     if (result != CURLE_OK) {
         const CurlFailure failure{result, osErrno, m_headDone, m_policy.hops() > 0, received(), m_announced,
-                                  SafeText(QUrl(QString::fromUtf8(failedUrl)).host()), QString::fromUtf8(m_errorBuffer),
+                                  safeText(QUrl(QString::fromUtf8(failedUrl)).host()), QString::fromUtf8(m_errorBuffer),
                                   tlsVerifyResult};
-        const FailureText text = CurlErrorText(failure);
+        const FailureText text = curlErrorText(failure);
         return fail(text.code, text.text, RetryPolicy::failurePasses(result, text.code));
     }
     if (status > 0 && status < 200) {
@@ -373,9 +373,9 @@ void HttpTransfer::finishHop(CURLcode result)
         return startHop(request);
     }
     if (const int error = m_body->finishWriting(m_announced < 0 || received() == m_announced))
-        return fail(TransferError::SpoolFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + SystemErrorText(error));
+        return fail(TransferError::PartFileFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + systemErrorText(error));
     if (m_announced >= 0 && received() != m_announced)
-        return fail(TransferError::Incomplete, CurlErrorText({CURLE_PARTIAL_FILE, 0, true, false, received(), m_announced, {}, {}}).text, true);
+        return fail(TransferError::Incomplete, curlErrorText({CURLE_PARTIAL_FILE, 0, true, false, received(), m_announced, {}, {}}).text, true);
     queue(ResponseCompleted);
 }
 

@@ -1,12 +1,11 @@
 #include "download/request/RequestPolicy.h"
 
 #include "download/request/CurlHandles.h"
+#include "download/Digits.h"
 #include "download/TransferError.h"
 #include "log/SafeText.h"
 
 #include <QUrl>
-
-#include <limits>
 
 namespace {
 RequestPolicy::Verdict refuse(qint32 code, const QString &text)
@@ -25,20 +24,15 @@ QString part(CURLU *url, CURLUPart which, unsigned flags = 0)
 
 // A Content-Length value as the only acceptable form: digits, nothing else, and small
 // enough to count. -1 for anything else, -2 for a number too large.
-qint64 plainLength(QByteArray value)
+qint64 plainLength(const QByteArray &value)
 {
-    value = value.trimmed();
-    if (value.isEmpty())
-        return -1;
     qint64 n = 0;
-    for (const char c : value) {
-        if (c < '0' || c > '9')
-            return -1;
-        if (n > (std::numeric_limits<qint64>::max() - (c - '0')) / 10)
-            return -2;
-        n = n * 10 + (c - '0');
+    switch (parseDigits(value.trimmed(), &n)) {
+    case Digits::Number: return n;
+    case Digits::NotDigits: return -1;
+    case Digits::TooLarge: return -2;
     }
-    return n;
+    return -1;
 }
 } // namespace
 
@@ -69,19 +63,19 @@ RequestPolicy::Verdict RequestPolicy::begin(const QString &text, QByteArray *req
     const QString trimmed = text.trimmed();
     const QUrl url(trimmed, QUrl::TolerantMode);
     if (trimmed.isEmpty() || !url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
-        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + SafeUrl(text));
+        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + safeUrl(text));
     *request = url.toEncoded();
     if (!parse(*request, &m_origin, nullptr))
-        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + SafeUrl(text));
+        return refuse(TransferError::BadUrl, QStringLiteral("Ungültige Adresse: ") + safeUrl(text));
     if (m_origin.scheme != u"http" && m_origin.scheme != u"https")
-        return refuse(TransferError::BadUrl, QStringLiteral("Nur http- und https-Adressen können geladen werden: ") + SafeUrl(text));
+        return refuse(TransferError::BadUrl, QStringLiteral("Nur http- und https-Adressen können geladen werden: ") + safeUrl(text));
     m_sawHttps = m_origin.scheme == u"https";
     return {};
 }
 
 RequestPolicy::Verdict RequestPolicy::follow(const QByteArray &target, int status, QByteArray *request)
 {
-    const QString shown = SafeUrl(QString::fromUtf8(target));
+    const QString shown = safeUrl(QString::fromUtf8(target));
     if (target.isEmpty())
         return refuse(TransferError::BadResponse, QStringLiteral("Weiterleitung ohne Ziel (Status %1)").arg(status));
     if (++m_hops > MaxRedirects)
@@ -133,6 +127,6 @@ QString RequestPolicy::statusText(const QByteArray &statusLine, long status)
     const QByteArray code = QByteArray::number(status);
     const qsizetype space = statusLine.indexOf(' ');
     const qsizetype at = space < 0 ? -1 : statusLine.indexOf(code, space);
-    const QString reason = at < 0 ? QString() : SafeText(statusLine.mid(at + code.size()).trimmed());
+    const QString reason = at < 0 ? QString() : safeText(statusLine.mid(at + code.size()).trimmed());
     return QStringLiteral("Server meldet Status %1").arg(status) + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')');
 }

@@ -1,6 +1,6 @@
 #include "download/request/ResumeCheck.h"
 
-#include <limits>
+#include "download/Digits.h"
 
 namespace {
 // The value of a field that occurs exactly once in the final response.
@@ -24,16 +24,11 @@ bool printable(QByteArrayView text, char lowest)
 // Digits up to the next separator; false for none, for overflow or anything else.
 bool number(QByteArrayView text, qsizetype *pos, char end, qint64 *value)
 {
-    qint64 n = 0;
     const qsizetype start = *pos;
-    while (*pos < text.size() && text.at(*pos) >= '0' && text.at(*pos) <= '9') {
-        const int digit = text.at(*pos) - '0';
-        if (n > (std::numeric_limits<qint64>::max() - digit) / 10)
-            return false;
-        n = n * 10 + digit;
+    while (*pos < text.size() && text.at(*pos) >= '0' && text.at(*pos) <= '9')
         ++*pos;
-    }
-    if (*pos == start || (*pos - start > 1 && text.at(start) == '0'))
+    qint64 n = 0;
+    if ((*pos - start > 1 && text.at(start) == '0') || parseDigits(text.sliced(start, *pos - start), &n) != Digits::Number)
         return false;
     if (end != 0) {
         if (*pos >= text.size() || text.at(*pos) != end)

@@ -1,6 +1,7 @@
 #include "download/request/StallRule.h"
 
 #include "download/TransferError.h"
+#include "log/TransferProgress.h"
 
 StallRule::Verdict StallRule::judge(Phase phase, qint64 bodyBytes, qint64 headBytes, int timeoutMs)
 {
@@ -8,7 +9,7 @@ StallRule::Verdict StallRule::judge(Phase phase, qint64 bodyBytes, qint64 headBy
         return {};
     // No connection within the time-out is a host that is down, not a passing stall.
     const bool passing = phase != Phase::Connect;
-    const QString seconds = secondsText(timeoutMs);
+    const QString seconds = TransferProgress::secondsText(timeoutMs);
     if (phase == Phase::Body && bodyBytes > 0)
         return {false, TransferError::TooSlow,
                 QStringLiteral("Übertragung zu langsam: weniger als %1 Byte in %2 s").arg(FloorBytes).arg(seconds), passing};
@@ -16,11 +17,4 @@ StallRule::Verdict StallRule::judge(Phase phase, qint64 bodyBytes, qint64 headBy
         return {false, TransferError::TimedOut,
                 QStringLiteral("Zeitüberschreitung: Antwortkopf nach %1 s nicht vollständig").arg(seconds), passing};
     return {false, TransferError::TimedOut, QStringLiteral("Zeitüberschreitung: %1 s ohne Antwort").arg(seconds), passing};
-}
-
-QString StallRule::secondsText(int timeoutMs)
-{
-    if (timeoutMs % 1000 == 0)
-        return QString::number(timeoutMs / 1000);
-    return QString::number(timeoutMs / 1000.0, 'f', timeoutMs % 100 == 0 ? 1 : 3).replace(u'.', u',');
 }

@@ -26,6 +26,4 @@ public:
     // The time-out of timeoutMs has run out in phase; the body brought bodyBytes in it,
     // the head so far headBytes.
     static Verdict judge(Phase phase, qint64 bodyBytes, qint64 headBytes, int timeoutMs);
-    // The time-out as the log says it: "45", "0,7", "1,25".
-    static QString secondsText(int timeoutMs);
 };

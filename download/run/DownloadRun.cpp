@@ -28,15 +28,6 @@ constexpr int ChunkSize = 2048;
 constexpr qint64 CatchUpMs = 25;
 constexpr int CatchUpPieces = 2048;
 
-// A pause for the log: whole seconds as they are, shortened test pauses in
-// thousandths.
-QString secondsText(qint64 ms)
-{
-    if (ms % 1000 == 0)
-        return QString::number(ms / 1000);
-    return QString::number(double(ms) / 1000.0, 'f', 3).replace(u'.', u',');
-}
-
 // The line of each piece: written for every 2 KiB of a body, so it is made with a
 // single allocation.
 QString chunkLine(int i, qsizetype size)
@@ -55,9 +46,14 @@ void logFailure(ActivityLog *log, const QString &description, qint64 code)
 {
     log->WriteLog(QStringLiteral("### Download-Fehler: ") + description + QStringLiteral(" (Code ") + QString::number(code) + u')');
 }
+
+void logNotFound(ActivityLog *log)
+{
+    log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
+}
 } // namespace
 
-bool DownloadRun::IsNotFoundPage(QByteArrayView piece)
+bool DownloadRun::isNotFoundPage(QByteArrayView piece)
 {
     // Every body passes here, so no copy of it is made: the text can only begin at a
     // '4', and from each one the comparison skips control bytes and folds letters.
@@ -82,7 +78,7 @@ bool DownloadRun::IsNotFoundPage(QByteArrayView piece)
     return false;
 }
 
-QString DownloadRun::PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds)
+QString DownloadRun::piecesSummary(int pieces, qint64 bytes, qint64 milliseconds)
 {
     const double seconds = double(std::max<qint64>(milliseconds, 1)) / 1000.0;
     // Once per entry: put together directly rather than searched for placeholders.
@@ -100,12 +96,12 @@ DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferSt
 {
 }
 
-void DownloadRun::RemoveLeftovers(const QString &dir, const UrlList &list)
+void DownloadRun::removeLeftovers(const QString &dir, const UrlList &list)
 {
     QStringList urls;
     for (const QString &line : list.lines())
         urls << UrlEntry::parse(line).url;
-    Inet::RemoveLeftovers(dir, urls);
+    Inet::removeLeftovers(dir, urls);
 }
 
 void DownloadRun::DownloadAll()
@@ -127,8 +123,7 @@ void DownloadRun::DownloadAll()
         } catch (const std::exception &e) {
             // Nothing may end the run: whatever slipped past the entry's own handling
             // counts as that entry's failure.
-            m_log->WriteLog(QStringLiteral("### Download-Fehler: ") + QString::fromStdString(e.what())
-                            + QStringLiteral(" (Code 0)"));
+            logFailure(m_log, QString::fromStdString(e.what()), 0);
             outcome = Outcome::Failed;
         }
         if (outcome == Outcome::Arrived)
@@ -164,15 +159,15 @@ void DownloadRun::DownloadAll()
 DownloadRun::Outcome DownloadRun::downloadEntry(int k)
 {
     const UrlEntry entry = UrlEntry::parse(m_list->line(k));
-    QString fileName = SafeFileName(entry.fileName);
+    QString fileName = safeFileName(entry.fileName);
     // Names of the run's own hidden files are cleared away at every start; a
     // download under such a name would be deleted with them.
-    if (fileName.startsWith(QLatin1String(".quorvex-")))
+    if (Inet::isOwnFileName(fileName))
         fileName.prepend(u'_');
     int counter = 0;
     QString path;
     try {
-        path = Inet::ChooseLocalPath(m_downloadDir, fileName, &counter);
+        path = Inet::chooseLocalPath(m_downloadDir, fileName, &counter);
     } catch (const FileError &e) {
         logFailure(m_log, QStringLiteral("Kein freier Dateiname für ") + fileName + QStringLiteral(": ") + e.description(),
                    e.errnum());
@@ -196,7 +191,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     m_log->WriteLog(QStringLiteral("Kommando: Datei schließen"));
     if (outcome == Outcome::Arrived) {
         try {
-            const QString used = m_inet->PublishBody(m_downloadDir, fileName, path, counter);
+            const QString used = m_inet->publishBody(m_downloadDir, fileName, path, counter);
             if (used != path)
                 m_log->WriteLog(QStringLiteral("Datei gespeichert als ") + used);
         } catch (const FileError &e) {
@@ -223,7 +218,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
 bool DownloadRun::fetch(const QString &url)
 {
     for (int retry = 0;; ++retry) {
-        m_log->WriteLog(QStringLiteral("Kommando: Execute ") + SafeUrl(url));
+        m_log->WriteLog(QStringLiteral("Kommando: Execute ") + safeUrl(url));
         m_inet->Execute(url);
         m_states->WaitFor(ResponseCompleted);
         if (m_states->abortRequested())
@@ -239,9 +234,9 @@ bool DownloadRun::fetch(const QString &url)
         m_log->WriteLog(QStringLiteral("Neuer Versuch %1 von %2 in %3 s: ")
                             .arg(retry + 1)
                             .arg(Inet::MaxRetries)
-                            .arg(secondsText(waitMs))
+                            .arg(TransferProgress::secondsText(waitMs))
                         + m_inet->ResponseInfo());
-        if (!m_states->Pause(waitMs))
+        if (!m_states->pause(waitMs))
             return false;
     }
     if (const qint64 from = m_inet->resumedFrom(); from > 0)
@@ -280,20 +275,20 @@ DownloadRun::Outcome DownloadRun::readBody(const QString &path, const QElapsedTi
                 const ActivityLog::WindowOnly quiet(m_log);
                 m_log->WriteLog(chunkLine(i, piece.size()));
             }
-            if (i == 0 && IsNotFoundPage(piece)) {
-                m_log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
+            if (i == 0 && isNotFoundPage(piece)) {
+                logNotFound(m_log);
                 return Outcome::NotFound;
             }
             ++i;
             bytes += piece.size();
             if (piece.isEmpty()) {
-                m_log->EchoOnly(PiecesSummary(i, bytes, sinceRequest.elapsed()));
+                m_log->echoOnly(piecesSummary(i, bytes, sinceRequest.elapsed()));
                 return Outcome::Arrived;
             }
         }
     } catch (const TransferError &e) {
         if (e.httpStatus() == 404) {
-            m_log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
+            logNotFound(m_log);
             return Outcome::NotFound;
         }
         logFailure(m_log, e.description(), e.code());

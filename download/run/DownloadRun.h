@@ -48,11 +48,11 @@ public:
 
     // Whether a body's first piece is a "404 not found" page: that text among its
     // printable bytes, in any letter case.
-    static bool IsNotFoundPage(QByteArrayView piece);
+    static bool isNotFoundPage(QByteArrayView piece);
     // The line standard output gets in place of a body's per-piece lines.
-    static QString PiecesSummary(int pieces, qint64 bytes, qint64 milliseconds);
+    static QString piecesSummary(int pieces, qint64 bytes, qint64 milliseconds);
     // Removes the hidden files in dir that no entry of list will continue.
-    static void RemoveLeftovers(const QString &dir, const UrlList &list);
+    static void removeLeftovers(const QString &dir, const UrlList &list);
 
 private:
     enum class Outcome { Arrived, NotFound, Failed, Aborted };

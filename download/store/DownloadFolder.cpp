@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <unistd.h>
 
-DownloadFolder::Check DownloadFolder::Prepare(const QString &dir, const QString &programDir)
+DownloadFolder::Check DownloadFolder::prepare(const QString &dir, const QString &programDir)
 {
     Check check;
     const QFileInfo info(dir);
@@ -26,7 +26,7 @@ DownloadFolder::Check DownloadFolder::Prepare(const QString &dir, const QString 
         if (::access(QFile::encodeName(dir).constData(), W_OK | X_OK) != 0) {
             const int error = errno;
             check.usable = false;
-            check.problem = QStringLiteral("### Download-Ordner %1 ist nicht beschreibbar: %2").arg(dir, SystemErrorText(error));
+            check.problem = QStringLiteral("### Download-Ordner %1 ist nicht beschreibbar: %2").arg(dir, systemErrorText(error));
         }
         return check;
     }

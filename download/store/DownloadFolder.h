@@ -17,7 +17,7 @@ public:
     };
 
     // programDir is the folder dir lives in; it explains a folder that cannot be made.
-    static Check Prepare(const QString &dir, const QString &programDir);
+    static Check prepare(const QString &dir, const QString &programDir);
 
 private:
     static QString whyNotCreated(const QString &dir, const QString &programDir);

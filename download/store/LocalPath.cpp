@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-QString LocalPath::ChooseLocalPath(const QString &dir, const QString &fileName, int *counter)
+QString LocalPath::chooseLocalPath(const QString &dir, const QString &fileName, int *counter)
 {
     int n = counter ? *counter : 0;
     for (; n < MaxNameTries; ++n) {
@@ -30,7 +30,7 @@ QString LocalPath::ChooseLocalPath(const QString &dir, const QString &fileName, 
     throw FileError(EEXIST);
 }
 
-QString LocalPath::Publish(const QString &from, const QString &dir, const QString &fileName, const QString &path,
+QString LocalPath::publish(const QString &from, const QString &dir, const QString &fileName, const QString &path,
                            int counter)
 {
     const QByteArray source = QFile::encodeName(from);
@@ -45,7 +45,7 @@ QString LocalPath::Publish(const QString &from, const QString &dir, const QStrin
         }
         if (error != EEXIST)
             throw FileError(error);
-        target = ChooseLocalPath(dir, fileName, &counter);
+        target = chooseLocalPath(dir, fileName, &counter);
     }
     throw FileError(EEXIST);
 }

@@ -15,12 +15,12 @@ public:
     // Anything of that name counts as taken: file, folder, socket, link (dangling or
     // not). Throws FileError when the folder cannot be asked (not a folder, no access)
     // or every name is taken: trying more names would not change the answer.
-    static QString ChooseLocalPath(const QString &dir, const QString &fileName, int *counter = nullptr);
+    static QString chooseLocalPath(const QString &dir, const QString &fileName, int *counter = nullptr);
 
     // Gives the file at from its final name: path when still free, otherwise the next
     // free numbered name of fileName in dir from counter on. Nothing is ever replaced:
     // whatever took a name meanwhile stays, and the next number is tried. Returns the
     // path used. Throws FileError.
-    static QString Publish(const QString &from, const QString &dir, const QString &fileName, const QString &path,
+    static QString publish(const QString &from, const QString &dir, const QString &fileName, const QString &path,
                            int counter);
 };

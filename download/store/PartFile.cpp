@@ -189,7 +189,7 @@ QString PartFile::publish(const QString &dir, const QString &fileName, const QSt
 {
     if (const int error = finishWriting(true))
         throw FileError(error);
-    const QString used = LocalPath::Publish(m_path, dir, fileName, path, counter);
+    const QString used = LocalPath::publish(m_path, dir, fileName, path, counter);
     m_path.clear();
     discard();
     return used;
@@ -242,7 +242,7 @@ void PartFile::removeFiles()
     m_infoPath.clear();
 }
 
-void PartFile::RemoveLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS)
+void PartFile::removeLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS)
 {
     QSet<QString> listed;
     for (const QString &url : urls)

@@ -21,6 +21,8 @@
 class PartFile
 {
 public:
+    // Every hidden file the engine leaves in the download folder starts with this.
+    static constexpr const char *OwnPrefix = ".quorvex-";
     static constexpr const char *Prefix = ".quorvex-part-";
     static constexpr const char *InfoSuffix = ".info";
     // Writes and reads go to the disk in blocks of this size, not piece by piece.
@@ -79,7 +81,7 @@ public:
 
     // At start: removes the hidden files in dir except the kept bodies of urls that
     // were written to within maxAgeS.
-    static void RemoveLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS = MaxAgeS);
+    static void removeLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS = MaxAgeS);
 
 private:
     void setPaths(const QString &dir, const QString &url);

@@ -3,6 +3,7 @@
 #include "common/ServerScript.h"
 #include "common/TestServer.h"
 #include "download/Inet.h"
+#include "download/StateCode.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -35,16 +36,16 @@ public:
     // Runs the event loop until the request reports 12; false after limitMs.
     bool waitForEnd(int limitMs = 10000)
     {
-        if (!states.isEmpty() && states.last() == 12)
+        if (!states.isEmpty() && states.last() == ResponseCompleted)
             return true;
         QEventLoop loop;
         QObject::connect(&m_inet, &Inet::StateChanged, &loop, [&loop](qint16 s) {
-            if (s == 12)
+            if (s == ResponseCompleted)
                 loop.quit();
         });
         QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
         loop.exec();
-        return !states.isEmpty() && states.last() == 12;
+        return !states.isEmpty() && states.last() == ResponseCompleted;
     }
 
     // Runs the event loop for a while so that queued states can arrive.
@@ -187,7 +188,7 @@ void TestInet::successfulBodies()
     Recorder rec(inet);
     inet.Execute(m_server->url(path));
     QVERIFY(rec.waitForEnd());
-    QVERIFY2(!rec.states.contains(11), qPrintable(inet.ResponseInfo()));
+    QVERIFY2(!rec.states.contains(CommunicationError), qPrintable(inet.ResponseInfo()));
     QCOMPARE(inet.ResponseCode(), 0);
     QList<int> sizes;
     QCOMPARE(readBody(inet, &sizes), body);
@@ -333,8 +334,8 @@ void TestInet::failures()
         QVERIFY2(clock.elapsed() >= timeoutMs - 50, qPrintable(QString::number(clock.elapsed())));
         QVERIFY2(clock.elapsed() < timeoutMs + 1500, qPrintable(QString::number(clock.elapsed())));
     }
-    QCOMPARE(rec.states.count(11), 1);
-    QCOMPARE(rec.states.at(rec.states.size() - 2), qint16(11));
+    QCOMPARE(rec.states.count(CommunicationError), 1);
+    QCOMPARE(rec.states.at(rec.states.size() - 2), qint16(CommunicationError));
     QCOMPARE(inet.ResponseCode(), code);
     QVERIFY(!inet.ResponseInfo().isEmpty());
     if (!info.isEmpty())
@@ -412,9 +413,9 @@ void TestInet::progress()
     QList<QPair<qint64, qint64>> reports;
     bool before12 = false;
     Recorder rec(inet);
-    connect(&inet, &Inet::Progress, &inet, [&](qint64 received, qint64 all) {
+    connect(&inet, &Inet::progress, &inet, [&](qint64 received, qint64 all) {
         reports.append({received, all});
-        before12 = !rec.states.contains(12);
+        before12 = !rec.states.contains(ResponseCompleted);
     });
     inet.Execute(m_server->url(path));
     QVERIFY(rec.waitForEnd());
@@ -446,7 +447,7 @@ void TestInet::cancelAndReuse()
     QCOMPARE(inet.ResponseCode(), 0);
     QCOMPARE(inet.GetChunk(2048), QByteArray());
     Recorder::settle(100);
-    QVERIFY(!rec.states.contains(12));
+    QVERIFY(!rec.states.contains(ResponseCompleted));
 
     // A running request replaced by the next one.
     inet.Execute(m_server->url("/stallhead"));
@@ -454,7 +455,7 @@ void TestInet::cancelAndReuse()
     rec.states.clear();
     inet.Execute(m_server->url("/chunked"));
     QVERIFY(rec.waitForEnd());
-    QCOMPARE(rec.states.count(12), 1);
+    QCOMPARE(rec.states.count(ResponseCompleted), 1);
     QCOMPARE(readBody(inet), QByteArray("hello, world"));
 
     // Destroyed in the middle of a transfer: the connection goes with it.
@@ -480,8 +481,8 @@ void TestInet::cancelAndReuse()
 void TestInet::largeBodyGoesIntoOnePartFile()
 {
     QTemporaryDir root;
-    QTemporaryDir spool;
-    QVERIFY(root.isValid() && spool.isValid());
+    QTemporaryDir bodies;
+    QVERIFY(root.isValid() && bodies.isValid());
     QByteArray data(3 * 1024 * 1024 + 123, Qt::Uninitialized);
     auto *random = QRandomGenerator::global();
     random->fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
@@ -492,25 +493,25 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     QUORVEX_REQUIRE_NGINX(nginx);
 
     Inet inet;
-    inet.setSpoolDir(spool.path());
+    inet.setPartDir(bodies.path());
     Recorder rec(inet);
     int reports = 0;
-    connect(&inet, &Inet::Progress, &inet, [&reports] { ++reports; });
+    connect(&inet, &Inet::progress, &inet, [&reports] { ++reports; });
     QElapsedTimer clock;
     clock.start();
     inet.Execute(nginx.url("/big.bin"));
     QVERIFY(rec.waitForEnd(20000));
     // About four a second and the final one; never one per piece.
     QVERIFY2(reports >= 1 && reports <= clock.elapsed() / 250 + 2, qPrintable(QString::number(reports)));
-    QVERIFY2(!rec.states.contains(11), qPrintable(inet.ResponseInfo()));
+    QVERIFY2(!rec.states.contains(CommunicationError), qPrintable(inet.ResponseInfo()));
     // The body is on disk once, in the hidden part file, while it is read back; beside
     // it only the few bytes that describe it for a later request.
-    const QStringList during = QDir(spool.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList during = QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     QCOMPARE(during.size(), 2);
     QVERIFY(during.first().startsWith(QStringLiteral(".quorvex-part-")));
     QCOMPARE(during.last(), during.first() + QStringLiteral(".info"));
-    QCOMPARE(QFileInfo(spool.filePath(during.first())).size(), data.size());
-    QVERIFY(QFileInfo(spool.filePath(during.last())).size() < 1024);
+    QCOMPARE(QFileInfo(bodies.filePath(during.first())).size(), data.size());
+    QVERIFY(QFileInfo(bodies.filePath(during.last())).size() < 1024);
     QList<int> sizes;
     const QByteArray body = readBody(inet, &sizes);
     QCOMPARE(body.size(), data.size());
@@ -519,9 +520,9 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     QCOMPARE(sizes.at(sizes.size() - 2), int(data.size() % 2048));
 
     // The published file is that same file: no copy, no part file left.
-    const QString target = spool.filePath(QStringLiteral("big.bin"));
-    QCOMPARE(inet.PublishBody(spool.path(), QStringLiteral("big.bin"), target, 1), target);
-    QCOMPARE(QDir(spool.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
+    const QString target = bodies.filePath(QStringLiteral("big.bin"));
+    QCOMPARE(inet.publishBody(bodies.path(), QStringLiteral("big.bin"), target, 1), target);
+    QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
     QFile published(target);
     QVERIFY(published.open(QIODevice::ReadOnly));
     QVERIFY(published.readAll() == data);
@@ -530,7 +531,7 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     inet.Execute(nginx.url("/missing.bin"));
     QVERIFY(rec.waitForEnd());
     QCOMPARE(inet.ResponseCode(), 404);
-    QCOMPARE(QDir(spool.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
+    QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
 }
 
 void TestInet::partFileCannotBeMade()
@@ -545,11 +546,11 @@ void TestInet::partFileCannotBeMade()
 
     // A body folder that cannot take the body stands in for a full disk.
     Inet inet;
-    inet.setSpoolDir(root.filePath("no-such-folder"));
+    inet.setPartDir(root.filePath("no-such-folder"));
     Recorder rec(inet);
     inet.Execute(nginx.url("/big.bin"));
     QVERIFY(rec.waitForEnd());
-    QCOMPARE(inet.ResponseCode(), int(Inet::SpoolFailure));
+    QCOMPARE(inet.ResponseCode(), int(Inet::PartFileFailure));
     QCOMPARE(inet.ResponseInfo(), QStringLiteral("Datei im Download-Ordner nicht anlegbar: Datei oder Ordner nicht gefunden"));
     QVERIFY_THROWS_EXCEPTION(TransferError, inet.GetChunk(2048));
 }

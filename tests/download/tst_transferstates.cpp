@@ -3,6 +3,7 @@
 #include "common/ServerScript.h"
 #include "common/TestServer.h"
 #include "download/Inet.h"
+#include "download/StateCode.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
 
@@ -88,10 +89,10 @@ void TestTransferStates::waitForCurrentStateReturnsAtOnce()
 {
     ActivityLog log;
     TransferStates states(&log, nullptr);
-    states.LastState = 12;
+    states.LastState = ResponseCompleted;
     bool processed = false;
     QMetaObject::invokeMethod(&states, [&processed] { processed = true; }, Qt::QueuedConnection);
-    states.WaitFor(12);
+    states.WaitFor(ResponseCompleted);
     QVERIFY2(!processed, "a current state must end the wait before any event processing");
     QCOMPARE(logMessages(log), (QStringList{"WaitFor: Warte auf State 12", "WaitFor: State 12 eingetroffen"}));
     QCoreApplication::processEvents();
@@ -107,7 +108,7 @@ void TestTransferStates::waitForEndsAfterFailure()
     TransferStates states(&log, &inet);
     guard(states, 10000);
     inet.Execute(QStringLiteral("http://127.0.0.1:%1/file").arg(port));
-    states.WaitFor(12);
+    states.WaitFor(ResponseCompleted);
     QVERIFY(!states.abortRequested());
     QCOMPARE(states.LastState, qint16(12));
     QCOMPARE(inet.ResponseCode(), qint32(Inet::ConnectionRefused));
@@ -124,14 +125,14 @@ void TestTransferStates::waitForIgnoresThePreviousTwelve()
     guard(states, 15000);
 
     inet.Execute(server.url("/ok"));
-    states.WaitFor(12);
+    states.WaitFor(ResponseCompleted);
     QCOMPARE(inet.ResponseCode(), 0);
     inet.Cancel();
 
     inet.setRequestTimeoutMs(800);
     inet.Execute(server.url("/stall"));
     QCOMPARE(states.LastState, qint16(1));
-    states.WaitFor(12);
+    states.WaitFor(ResponseCompleted);
     QVERIFY(!states.abortRequested());
     QCOMPARE(inet.ResponseCode(), qint32(Inet::TimedOut));
 }
@@ -153,7 +154,7 @@ void TestTransferStates::waitSleepsWhileTheServerStalls()
     QElapsedTimer clock;
     clock.start();
     inet.Execute(server.url("/stall"));
-    states.WaitFor(12);
+    states.WaitFor(ResponseCompleted);
     const double used = cpuSeconds() - before;
     QCOMPARE(inet.ResponseCode(), qint32(Inet::TimedOut));
     QVERIFY(clock.elapsed() >= 2500);
@@ -166,12 +167,12 @@ void TestTransferStates::pauseEndsWhenTheWindowCloses()
     TransferStates states(&log, nullptr);
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(states.Pause(50));
+    QVERIFY(states.pause(50));
     QVERIFY(clock.elapsed() >= 50);
     // Closing the window ends a long pause at once, and the run learns of it.
     QTimer::singleShot(50, &states, [&states] { states.requestAbort(); });
     clock.start();
-    QVERIFY(!states.Pause(60000));
+    QVERIFY(!states.pause(60000));
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
 }
 

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString url = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QString name = FileNameFromUrl(url);
+    const QString name = fileNameFromUrl(url);
     if (name.contains(u'/') || name.contains(u'\\') || name.contains(u':') || !url.endsWith(name))
         std::abort();
     // Names that run into the separator ("->", " ->", "-> x") make entries that read

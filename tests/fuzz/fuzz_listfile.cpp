@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QList<ListLine> lines = ParseListLines(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const QList<ListLine> lines = parseListLines(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     QByteArray saved;
     for (const ListLine &line : lines) {
         const QString &text = line.text;
@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
         saved += line.bytes + "\r\n";
     }
-    if (ParseListLines(saved) != lines)
+    if (parseListLines(saved) != lines)
         std::abort();
     return 0;
 }

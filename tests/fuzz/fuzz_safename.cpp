@@ -9,14 +9,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString name = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QString safe = SafeFileName(name);
+    const QString safe = safeFileName(name);
     if (safe.isEmpty() || safe == u"." || safe == u".." || safe.contains(u'/') || safe.toUtf8().size() > 240)
         std::abort();
     for (const QChar c : safe) {
         if (c.unicode() < 32 || c.unicode() == 127)
             std::abort();
     }
-    if (SafeFileName(safe) != safe)
+    if (safeFileName(safe) != safe)
         std::abort();
     return 0;
 }

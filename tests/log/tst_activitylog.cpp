@@ -60,7 +60,7 @@ private Q_SLOTS:
         ActivityLog log;
         log.WriteLog(QStringLiteral("eins"));
         log.WriteLog(QStringLiteral("zwei"));
-        log.Clear();
+        log.clear();
         QCOMPARE(log.count(), 0);
         QCOMPARE(log.selectedRow(), -1);
         log.WriteLog(QStringLiteral("drei"));
@@ -140,7 +140,7 @@ private Q_SLOTS:
                 const ActivityLog::WindowOnly quiet(&log);
                 log.WriteLog(QStringLiteral("Kommando: GetChunk 1 OK (2048 Byte)"));
             }
-            log.EchoOnly(QStringLiteral("Empfangen: 2 Stücke"));
+            log.echoOnly(QStringLiteral("Empfangen: 2 Stücke"));
             log.WriteLog(QStringLiteral("Kommando: Cancel"));
             // The window keeps every line it was given, and only those.
             QCOMPARE(logMessages(log), QStringList({"Kommando: Download starten", "Größe",
@@ -196,7 +196,7 @@ private Q_SLOTS:
         }());
 
         log.WriteLog(QStringLiteral("c"));
-        log.Clear();
+        log.clear();
         QCOMPARE(log.rowCount(), 0);
         log.WriteLog(QStringLiteral("d"));
         QTRY_COMPARE(log.rowCount(), 1);

@@ -36,7 +36,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, text);
         QFETCH(QString, shown);
-        QCOMPARE(SafeText(text), shown);
+        QCOMPARE(safeText(text), shown);
     }
 
     void urls_data()
@@ -59,7 +59,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, url);
         QFETCH(QString, shown);
-        QCOMPARE(SafeUrl(url), shown);
+        QCOMPARE(safeUrl(url), shown);
     }
 
     void systemErrorsAreGermanAndNeverSuccess_data()
@@ -75,7 +75,7 @@ private Q_SLOTS:
     {
         QFETCH(int, errnum);
         QFETCH(QString, text);
-        QCOMPARE(SystemErrorText(errnum), text);
+        QCOMPARE(systemErrorText(errnum), text);
     }
 };
 

@@ -68,6 +68,16 @@ private Q_SLOTS:
         QCOMPARE(progress.titleText(), QStringLiteral("Quorvex"));
     }
 
+    // Time-outs and retry pauses share this text; a shortened test pause must not
+    // read as a whole second.
+    void secondsTexts()
+    {
+        QCOMPARE(TransferProgress::secondsText(45000), QStringLiteral("45"));
+        QCOMPARE(TransferProgress::secondsText(700), QStringLiteral("0,7"));
+        QCOMPARE(TransferProgress::secondsText(1250), QStringLiteral("1,25"));
+        QCOMPARE(TransferProgress::secondsText(50), QStringLiteral("0,05"));
+    }
+
     void updatesAreSpacedOut()
     {
         // The transfer may report far more often than anybody can read.

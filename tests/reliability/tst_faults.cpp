@@ -10,6 +10,7 @@
 #include "common/TestData.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
+#include "download/store/PartFile.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -55,9 +56,11 @@ struct Scenario
     qint64 maxSent = 0;
 };
 
-const QByteArray Spooled = randomBytes(1536 * 1024, 7); // past the in-memory limit
-const QByteArray AtLimit = randomBytes(1024 * 1024, 8);
-const QByteArray PastLimit = randomBytes(1024 * 1024 + 1, 9);
+// Bodies around the blocks the part file is written and read back in: a block
+// boundary is where a lost or doubled byte would hide.
+const QByteArray Blocks = randomBytes(PartFile::BlockSize * 5 + PartFile::BlockSize / 2, 7);
+const QByteArray AtBlocks = randomBytes(PartFile::BlockSize * 4, 8);
+const QByteArray PastBlocks = randomBytes(PartFile::BlockSize * 4 + 1, 9);
 // gzip of "hallo\n", sent without being asked for.
 const QByteArray Gzip = QByteArray::fromHex("1f8b0800000000000003cb48cccc57e70200b0a1c5e906000000");
 
@@ -155,8 +158,8 @@ QJsonObject routes(int plainPort, int tlsPort)
         {"/escreason", raw("HTTP/1.1 500 \x1b[2J\x1b[31mROT\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")},
         {"/negativelength", raw(head("Content-Length: -5\r\n") + "hallo")},
         {"/wordlength", raw(head("Content-Length: fünf\r\n") + "hallo")},
-        {"/atlimit", exactly(AtLimit)},
-        {"/pastlimit", exactly(PastLimit)},
+        {"/atblocks", exactly(AtBlocks)},
+        {"/pastblocks", exactly(PastBlocks)},
         // The connection
         {"/resethead", QJsonArray{reset()}},
         {"/resetbody", QJsonArray{send(head("Content-Length: 100000\r\n") + QByteArray(20000, 'r')), pause(0.2), reset()}},
@@ -213,8 +216,8 @@ QJsonObject routes(int plainPort, int tlsPort)
         {"/gzip", raw(head("Content-Encoding: gzip\r\nContent-Type: text/plain\r\nContent-Length: "
                            + QByteArray::number(Gzip.size()) + "\r\n") + Gzip)},
         {"/badgzip", raw(head("Content-Encoding: gzip\r\nContent-Length: 6\r\n") + "kaputt")},
-        {"/spooled", QJsonArray{send(head("Content-Length: " + QByteArray::number(Spooled.size()) + "\r\n")),
-                                QJsonObject{{QStringLiteral("send_b64"), QString::fromLatin1(Spooled.toBase64())}}}},
+        {"/blocks", QJsonArray{send(head("Content-Length: " + QByteArray::number(Blocks.size()) + "\r\n")),
+                               QJsonObject{{QStringLiteral("send_b64"), QString::fromLatin1(Blocks.toBase64())}}}},
         {"/bigfill", QJsonArray{send(head("Content-Length: 600000\r\n")),
                                 QJsonObject{{QStringLiteral("send_repeat"), QStringLiteral("f")}, {QStringLiteral("count"), 600000}}}},
         {"/hugefill", QJsonArray{send(head("Content-Length: 3000000\r\n")),
@@ -381,8 +384,8 @@ private Q_SLOTS:
             add("404 status line with two blanks", s);
         }
         add("Content-Length not a number", fails("f -> @S@/wordlength"));
-        add("body of exactly the memory limit", arrives("f -> @S@/atlimit", "f", AtLimit));
-        add("body one byte past the memory limit", arrives("f -> @S@/pastlimit", "f", PastLimit));
+        add("body of exactly four write blocks", arrives("f -> @S@/atblocks", "f", AtBlocks));
+        add("body one byte past four write blocks", arrives("f -> @S@/pastblocks", "f", PastBlocks));
 
         // The connection.
         add("reset before headers", fails("f -> @S@/resethead"));
@@ -411,6 +414,13 @@ private Q_SLOTS:
             add("header flood", s);
         }
         add("refused port", fails("f -> @R@/x"));
+        {
+            // A host that refuses is down, not busy: each retry would only add pauses.
+            Scenario s = fails(QStringLiteral("f -> @R@/x"));
+            s.logSays = QStringLiteral("### Download-Fehler: Verbindung abgelehnt");
+            s.logLacks = {QStringLiteral("Neuer Versuch")};
+            add("refused connection not tried again", s);
+        }
         add("unknown host", fails("f -> http://nohost.invalid/x"));
 
         // Redirects.
@@ -550,7 +560,7 @@ private Q_SLOTS:
         }
         add("gzip sent unasked", arrives("f.gz -> @S@/gzip", "f.gz", Gzip));
         add("broken gzip sent unasked", arrives("f -> @S@/badgzip", "f", "kaputt"));
-        add("spooled body", arrives("big.bin -> @S@/spooled", "big.bin", Spooled));
+        add("body of several write blocks, ending mid-block", arrives("big.bin -> @S@/blocks", "big.bin", Blocks));
 
         // Text from outside on its way to the log and the terminal.
         {

@@ -17,7 +17,7 @@
 namespace {
 using namespace ServerScript;
 
-const QByteArray Slow = randomBytes(2 * 1024 * 1024, 11); // spooled, and arriving for 2 s
+const QByteArray Slow = randomBytes(2 * 1024 * 1024, 11); // arriving for 2 s
 const QByteArray Small = randomBytes(3000, 12);
 
 QJsonObject routes()

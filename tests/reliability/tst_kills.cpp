@@ -166,7 +166,7 @@ private Q_SLOTS:
         QSet<QString> inWindow;
         int kills = 0;
         int runs = 0;
-        int partsSeen = 0; // hidden part and spool files found after a kill
+        int partsSeen = 0; // hidden part files found after a kill
         int savesSeen = 0; // hidden list saves found after a kill
         // Bytes of each body on disk at the latest kill, and what their next requests
         // asked again of them.
@@ -255,8 +255,8 @@ private Q_SLOTS:
             QCOMPARE(listedNow.size(), lines.size());
             QVERIFY2(QSet<QString>(listedNow).subtract(originalSet).isEmpty(), "the list holds a line it never had");
 
-            // The download folder: complete files under real names, hidden part and
-            // spool files besides.
+            // The download folder: complete files under real names, hidden part files
+            // besides (and the spool files of older versions, which are only cleared).
             QSet<QString> arrived;
             for (const QString &name : topEntries(folder.downloads())) {
                 if (name.startsWith(QStringLiteral(".quorvex-part-")) || name.startsWith(QStringLiteral(".quorvex-spool-"))) {
@@ -300,7 +300,7 @@ private Q_SLOTS:
                 break;
         }
         const qsizetype left = folder.readList().count("\r\n");
-        qInfo("%d runs, %d killed, %lld entries left, %lld added meanwhile; seen after kills: %d part or spool files, %d list saves, "
+        qInfo("%d runs, %d killed, %lld entries left, %lld added meanwhile; seen after kills: %d part files, %d list saves, "
               "%lld entries both arrived and listed",
               runs, kills, left, qsizetype(added.size()), partsSeen, savesSeen, qsizetype(inWindow.size()));
         QVERIFY2(partsSeen > 0, "no kill hit a download being written");

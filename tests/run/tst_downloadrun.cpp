@@ -48,7 +48,7 @@ private Q_SLOTS:
         Program program(dir.path());
         program.Main(QString());
         MessageBoxCloser closer;
-        program.log()->Clear();
+        program.log()->clear();
         program.Btn_Click(1);
         QCOMPARE(closer.count(), 1);
         QCOMPARE(closer.title(), QStringLiteral("Quorvex"));

@@ -176,7 +176,7 @@ void tst_MainForm::batchArgument()
 {
     QFETCH(QString, arguments);
     QFETCH(bool, batch);
-    QCOMPARE(Program::IsBatchArgument(arguments), batch);
+    QCOMPARE(Program::isBatchArgument(arguments), batch);
 }
 
 void tst_MainForm::downloadFolder()
@@ -248,7 +248,7 @@ void tst_MainForm::buttonCommands()
 
 void tst_MainForm::infoBox()
 {
-    const QString text = Program::InfoText(QStringLiteral("Quorvex - ein Utility für den automatischen HTTP-Download"));
+    const QString text = Program::infoText(QStringLiteral("Quorvex - ein Utility für den automatischen HTTP-Download"));
     const QString expected = QStringLiteral(
         "Quorvex - ein Utility für den automatischen HTTP-Download\r\r"
         "Quorvex 1.0 – © 2026 Quorvex-Team\r\r"

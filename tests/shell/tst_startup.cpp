@@ -314,7 +314,7 @@ private Q_SLOTS:
     void signalEndsTheRunCleanly()
     {
         QFETCH(int, signal);
-        // Big enough to be spooled to disk, and never finished.
+        // Big, and never finished.
         TestServer server(QJsonObject{
             {QStringLiteral("/ok"), ServerScript::reply(200, "ok")},
             {QStringLiteral("/stall"),

@@ -119,7 +119,7 @@ void TestListDrops::droppedLinks()
 {
     QFETCH(QString, name);
     QFETCH(QStringList, links);
-    QCOMPARE(DroppedLinks(shape(name).get()), links);
+    QCOMPARE(::droppedLinks(shape(name).get()), links);
 }
 
 Qt::DropAction TestListDrops::drop(Program &program, const QMimeData *data)

@@ -34,7 +34,7 @@ void TestUrlEntry::entryFromLink()
 {
     QFETCH(QString, url);
     QFETCH(QString, fileName);
-    QCOMPARE(FileNameFromUrl(url), fileName);
+    QCOMPARE(fileNameFromUrl(url), fileName);
     const QString entry = UrlEntry::make(url);
     QCOMPARE(entry, fileName + QStringLiteral(" -> ") + url);
     // What the download run takes apart must be what was put together.
@@ -81,7 +81,7 @@ void TestUrlEntry::safeFileName()
 {
     QFETCH(QString, name);
     QFETCH(QString, safe);
-    QCOMPARE(SafeFileName(name), safe);
+    QCOMPARE(::safeFileName(name), safe);
 }
 
 void TestUrlEntry::overlongNameKeepsItsEnd()
@@ -90,7 +90,7 @@ void TestUrlEntry::overlongNameKeepsItsEnd()
     const QString ext = QStringLiteral(".tar.gz");
     for (const QString &unit : {QStringLiteral("x"), QStringLiteral("ä"), QStringLiteral("€"), QStringLiteral("😀")}) {
         const QString name = unit.repeated(300) + ext;
-        const QString safe = SafeFileName(name);
+        const QString safe = ::safeFileName(name);
         const QByteArray utf8 = safe.toUtf8();
         QVERIFY2(utf8.size() <= 240 && utf8.size() > 240 - 4, utf8.left(20).constData());
         QVERIFY(safe.endsWith(ext));
@@ -101,7 +101,7 @@ void TestUrlEntry::overlongNameKeepsItsEnd()
     // A query string of megabytes must not take quadratic time.
     QElapsedTimer timer;
     timer.start();
-    const QString huge = SafeFileName(QString(4 * 1024 * 1024, u'q'));
+    const QString huge = ::safeFileName(QString(4 * 1024 * 1024, u'q'));
     QCOMPARE(huge.size(), 240);
     QVERIFY(timer.elapsed() < 2000);
 }

@@ -85,7 +85,7 @@ void TestUrlListFile::parse()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, lines);
-    QCOMPARE(ParseListFile(bytes), lines);
+    QCOMPARE(parseListFile(bytes), lines);
 }
 
 void TestUrlListFile::roundTrip()

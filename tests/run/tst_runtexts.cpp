@@ -43,7 +43,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, piece);
         QFETCH(bool, notFound);
-        QCOMPARE(DownloadRun::IsNotFoundPage(piece), notFound);
+        QCOMPARE(DownloadRun::isNotFoundPage(piece), notFound);
     }
 
     void summary_data()
@@ -66,7 +66,7 @@ private Q_SLOTS:
         QFETCH(qint64, bytes);
         QFETCH(qint64, milliseconds);
         QFETCH(QString, line);
-        QCOMPARE(DownloadRun::PiecesSummary(pieces, bytes, milliseconds), line);
+        QCOMPARE(DownloadRun::piecesSummary(pieces, bytes, milliseconds), line);
     }
 };
 

@@ -1,10 +1,8 @@
-// The pieces that decide whether a kept body may be continued, and which hidden files
+// The part file on disk: whether a kept body may be continued, and which hidden files
 // survive a start.
 
 #include "download/store/PartFile.h"
 #include "download/store/PartInfo.h"
-#include "download/request/ResumeCheck.h"
-#include "download/request/RetryPolicy.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -53,54 +51,18 @@ void age(const QString &path, qint64 seconds)
 }
 } // namespace
 
-class TestResume : public QObject
+class tst_PartFile : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void contentRange_data();
-    void contentRange();
     void keptBody_data();
     void keptBody();
     void continuedBodyReadsFromItsStart();
     void leftovers();
-    void retryWaits_data();
-    void retryWaits();
 };
 
-void TestResume::contentRange_data()
-{
-    QTest::addColumn<QByteArray>("value");
-    QTest::addColumn<qint64>("first"); // -1: refused
-    QTest::addColumn<qint64>("last");
-    QTest::addColumn<qint64>("total");
-    QTest::newRow("plain") << QByteArray("bytes 40-99/100") << qint64(40) << qint64(99) << qint64(100);
-    QTest::newRow("one byte") << QByteArray("bytes 0-0/1") << qint64(0) << qint64(0) << qint64(1);
-    QTest::newRow("large") << QByteArray("bytes 5000000000-5999999999/6000000000") << qint64(5000000000)
-                           << qint64(5999999999) << qint64(6000000000);
-    for (const char *bad : {"bytes 40-99/*", "bytes */100", "bytes 40-/100", "bytes -99/100", "bytes 40-99", "40-99/100",
-                            "items 40-99/100", "Bytes 40-99/100", "bytes  40-99/100", "bytes 40 -99/100",
-                            "bytes 40-99/100 ", "bytes 40-99/100,0-1/100", "bytes 040-99/100", "bytes +40-99/100",
-                            "bytes 99-40/100", "bytes 40-100/100", "bytes 0-9/99999999999999999999", "bytes 4x-99/100", ""})
-        QTest::newRow(bad) << QByteArray(bad) << qint64(-1) << qint64(0) << qint64(0);
-}
-
-void TestResume::contentRange()
-{
-    QFETCH(QByteArray, value);
-    QFETCH(qint64, first);
-    QFETCH(qint64, last);
-    QFETCH(qint64, total);
-    const std::optional<ResumeCheck::Range> range = ResumeCheck::parseContentRange(value);
-    QCOMPARE(range.has_value(), first >= 0);
-    if (range) {
-        QCOMPARE(range->first, first);
-        QCOMPARE(range->last, last);
-        QCOMPARE(range->total, total);
-    }
-}
-
-void TestResume::keptBody_data()
+void tst_PartFile::keptBody_data()
 {
     QTest::addColumn<QString>("tamper");
     QTest::addColumn<qint64>("size"); // what findKept offers; 0: nothing, and nothing left
@@ -116,7 +78,7 @@ void TestResume::keptBody_data()
     QTest::newRow("no server validator") << QStringLiteral("no validator") << qint64(0);
 }
 
-void TestResume::keptBody()
+void tst_PartFile::keptBody()
 {
     QFETCH(QString, tamper);
     QFETCH(qint64, size);
@@ -172,7 +134,7 @@ void TestResume::keptBody()
     }
 }
 
-void TestResume::continuedBodyReadsFromItsStart()
+void tst_PartFile::continuedBodyReadsFromItsStart()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -192,7 +154,7 @@ void TestResume::continuedBodyReadsFromItsStart()
     QCOMPARE(QFileInfo(published).size(), qint64(100));
 }
 
-void TestResume::leftovers()
+void tst_PartFile::leftovers()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -210,38 +172,12 @@ void TestResume::leftovers()
     write(dir.filePath(QStringLiteral(".quorvex-spool-AbC")), "old");
     write(dir.filePath(QStringLiteral("download.bin")), "mine");
 
-    PartFile::RemoveLeftovers(dir.path(), {listed, stale, QStringLiteral("http://127.0.0.1:1/never")});
+    PartFile::removeLeftovers(dir.path(), {listed, stale, QStringLiteral("http://127.0.0.1:1/never")});
     const QString kept = QFileInfo(bodyPath(dir.path(), listed)).fileName();
     QStringList expected{QStringLiteral("download.bin"), kept, kept + QStringLiteral(".info")};
     expected.sort();
     QCOMPARE(hidden(dir.path()), expected);
 }
 
-void TestResume::retryWaits_data()
-{
-    QTest::addColumn<int>("retry");
-    QTest::addColumn<int>("retryAfterS");
-    QTest::addColumn<int>("firstWaitMs");
-    // How many tries there are, and a Retry-After past the bound, show in the fault
-    // matrix; the lengths of the pauses only here.
-    QTest::addColumn<qint64>("waitMs");
-    QTest::newRow("first") << 1 << -1 << 1000 << qint64(1000);
-    QTest::newRow("second") << 2 << -1 << 1000 << qint64(2000);
-    QTest::newRow("third") << 3 << -1 << 1000 << qint64(4000);
-    QTest::newRow("Retry-After longer") << 1 << 30 << 1000 << qint64(30000);
-    QTest::newRow("Retry-After shorter") << 3 << 1 << 1000 << qint64(4000);
-    QTest::newRow("Retry-After at the bound") << 1 << 60 << 1000 << qint64(60000);
-    QTest::newRow("shortened") << 3 << 30 << 20 << qint64(600);
-}
-
-void TestResume::retryWaits()
-{
-    QFETCH(int, retry);
-    QFETCH(int, retryAfterS);
-    QFETCH(int, firstWaitMs);
-    QFETCH(qint64, waitMs);
-    QCOMPARE(RetryPolicy::waitMs(retry, retryAfterS, firstWaitMs), waitMs);
-}
-
-QTEST_GUILESS_MAIN(TestResume)
-#include "tst_resume.moc"
+QTEST_GUILESS_MAIN(tst_PartFile)
+#include "tst_partfile.moc"
