@@ -12,6 +12,7 @@
 #include "common/FakeDesktop.h"
 #include "common/Files.h"
 #include "common/MessageBoxCloser.h"
+#include "common/ProgramFixture.h"
 #include "common/ServerScript.h"
 #include "common/TestServer.h"
 #include "common/LogMessages.h"
@@ -44,9 +45,9 @@ class tst_DownloadRun : public QObject
 private Q_SLOTS:
     void emptyListClosingMessage()
     {
-        QTemporaryDir dir;
-        Program program(dir.path());
-        program.Main(QString());
+        ProgramFixture fixture;
+        QVERIFY(fixture.ok());
+        Program &program = fixture.program;
         MessageBoxCloser closer;
         program.log()->clear();
         program.Btn_Click(1);
@@ -62,11 +63,11 @@ private Q_SLOTS:
     {
         TestServer server(QJsonObject{{QStringLiteral("/f.txt"), reply(200, "fünf")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
-        QTemporaryDir dir;
         const QString url = server.url("/f.txt");
-        writeFile(listFile(dir), (QStringLiteral("f.txt -> ") + url + QStringLiteral("\r\n")).toUtf8());
-        Program program(dir.path());
-        program.Main(QString());
+        ProgramFixture fixture((QStringLiteral("f.txt -> ") + url + QStringLiteral("\r\n")).toUtf8());
+        QVERIFY(fixture.ok());
+        QTemporaryDir &dir = fixture.dir;
+        Program &program = fixture.program;
         MessageBoxCloser closer;
         program.Btn_Click(1);
         QCOMPARE(closer.text(), QStringLiteral("Der Download ist abgeschlossen!"));
@@ -106,10 +107,10 @@ private Q_SLOTS:
         const QByteArray body(11 * 2048 + 7, 'p');
         TestServer server(QJsonObject{{QStringLiteral("/p"), reply(200, body)}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
-        QTemporaryDir dir;
-        writeFile(listFile(dir), (QStringLiteral("p -> ") + server.url("/p") + QStringLiteral("\r\n")).toUtf8());
-        Program program(dir.path());
-        program.Main(QString());
+        ProgramFixture fixture((QStringLiteral("p -> ") + server.url("/p") + QStringLiteral("\r\n")).toUtf8());
+        QVERIFY(fixture.ok());
+        QTemporaryDir &dir = fixture.dir;
+        Program &program = fixture.program;
         MessageBoxCloser closer;
         program.Btn_Click(1);
         const QStringList pieces = logMessages(program.log()->lines()).filter(QStringLiteral("Kommando: GetChunk "));
@@ -140,13 +141,13 @@ private Q_SLOTS:
         QFETCH(QString, logSays);
         TestServer server(QJsonObject{{QStringLiteral("/ok"), reply(200, "gut")}, {QStringLiteral("/busy"), reply(503, "später")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
-        QTemporaryDir dir;
-        writeFile(listFile(dir), QStringLiteral("ok -> %1\r\nbusy -> %2\r\n").arg(server.url("/ok"), server.url("/busy")).toUtf8());
         auto desktop = std::make_unique<FakeDesktop>();
         FakeDesktop &seen = *desktop;
         seen.openResult = openResult;
-        Program program(dir.path(), std::move(desktop));
-        QVERIFY(program.Main(QString()).enterEventLoop);
+        ProgramFixture fixture(QStringLiteral("ok -> %1\r\nbusy -> %2\r\n").arg(server.url("/ok"), server.url("/busy")).toUtf8(), std::move(desktop));
+        QVERIFY(fixture.ok());
+        QVERIFY(fixture.outcome.enterEventLoop);
+        Program &program = fixture.program;
         program.Btn_Click(1);
         QCOMPARE(seen.beeps, 2);
         const QList<FakeDesktop::Message> closing{
@@ -163,10 +164,10 @@ private Q_SLOTS:
         // not end the next run before it starts.
         TestServer server(QJsonObject{{QStringLiteral("/f.txt"), reply(200, "da")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
-        QTemporaryDir dir;
-        writeFile(listFile(dir), (QStringLiteral("f.txt -> ") + server.url("/f.txt") + QStringLiteral("\r\n")).toUtf8());
-        Program program(dir.path());
-        program.Main(QString());
+        ProgramFixture fixture((QStringLiteral("f.txt -> ") + server.url("/f.txt") + QStringLiteral("\r\n")).toUtf8());
+        QVERIFY(fixture.ok());
+        QTemporaryDir &dir = fixture.dir;
+        Program &program = fixture.program;
         MessageBoxCloser closer;
         program.states()->requestAbort();
         program.Btn_Click(1);
@@ -179,10 +180,10 @@ private Q_SLOTS:
     {
         TestServer server(QJsonObject{{QStringLiteral("/err"), reply(503, "busy")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
-        QTemporaryDir dir;
-        writeFile(listFile(dir), (QStringLiteral("err -> ") + server.url("/err") + QStringLiteral("\r\n")).toUtf8());
-        Program program(dir.path());
-        program.Main(QString());
+        ProgramFixture fixture((QStringLiteral("err -> ") + server.url("/err") + QStringLiteral("\r\n")).toUtf8());
+        QVERIFY(fixture.ok());
+        QTemporaryDir &dir = fixture.dir;
+        Program &program = fixture.program;
         MessageBoxCloser closer;
         program.Btn_Click(1);
         QCOMPARE(closer.text(), QStringLiteral("Der Download ist abgeschlossen!\r(Anzahl der Dateien mit Fehlern: 1)"));
@@ -194,10 +195,10 @@ private Q_SLOTS:
     {
         TestServer server(QJsonObject{{QStringLiteral("/slow"), QJsonArray{pause(1.5), response(200, "langsam")}}}, true);
         QVERIFY2(server.ok(), qPrintable(server.error()));
-        QTemporaryDir dir;
-        writeFile(listFile(dir), (QStringLiteral("slow -> ") + server.url("/slow") + QStringLiteral("\r\n")).toUtf8());
-        Program program(dir.path());
-        program.Main(QString());
+        ProgramFixture fixture((QStringLiteral("slow -> ") + server.url("/slow") + QStringLiteral("\r\n")).toUtf8());
+        QVERIFY(fixture.ok());
+        QTemporaryDir &dir = fixture.dir;
+        Program &program = fixture.program;
         MainForm *form = program.form();
         MessageBoxCloser closer;
 
@@ -241,11 +242,11 @@ private Q_SLOTS:
              QJsonArray{send("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n"),
                         sendRepeated("x", size)}}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
-        QTemporaryDir dir;
         const QString list = QStringLiteral("big -> ") + server.url("/big") + QStringLiteral("\r\n");
-        writeFile(listFile(dir), list.toUtf8());
-        Program program(dir.path());
-        program.Main(QString());
+        ProgramFixture fixture(list.toUtf8());
+        QVERIFY(fixture.ok());
+        QTemporaryDir &dir = fixture.dir;
+        Program &program = fixture.program;
         MessageBoxCloser closer;
         int seenInChunkLoop = 0;
         // Fires at every pass of the event loop, so it sees each yield of the chunk loop,
@@ -292,10 +293,9 @@ private Q_SLOTS:
              QJsonArray{send(start), part(1000), pause(0.05), part(36000), pause(1.5), part(63000)}},
             {QStringLiteral("/done"), reply(200, "fertig")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
-        QTemporaryDir dir;
-        writeFile(listFile(dir), (QStringLiteral("a -> %1\r\nslow.bin -> %2\r\n").arg(server.url("/done"), server.url("/slow"))).toUtf8());
-        Program program(dir.path());
-        program.Main(QString());
+        ProgramFixture fixture((QStringLiteral("a -> %1\r\nslow.bin -> %2\r\n").arg(server.url("/done"), server.url("/slow"))).toUtf8());
+        QVERIFY(fixture.ok());
+        Program &program = fixture.program;
         MessageBoxCloser closer;
         QCOMPARE(program.form()->windowTitle(), QStringLiteral("Quorvex"));
         int matched = 0;
@@ -327,11 +327,11 @@ private Q_SLOTS:
              QJsonArray{send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nerster Teil"), pause(30)}},
             {QStringLiteral("/done"), reply(200, "fertig")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
-        QTemporaryDir dir;
         const QString list = QStringLiteral("a -> %1\r\nb -> %2\r\n").arg(server.url("/done"), server.url("/stall"));
-        writeFile(listFile(dir), list.toUtf8());
-        Program program(dir.path());
-        program.Main(QString());
+        ProgramFixture fixture(list.toUtf8());
+        QVERIFY(fixture.ok());
+        QTemporaryDir &dir = fixture.dir;
+        Program &program = fixture.program;
         MessageBoxCloser closer;
         QTimer::singleShot(700, program.form(), [&] { program.form()->close(); });
         QElapsedTimer timer;

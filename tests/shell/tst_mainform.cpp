@@ -7,6 +7,7 @@
 
 #include "common/FakeDesktop.h"
 #include "common/Files.h"
+#include "common/ProgramFixture.h"
 #include "common/LogMessages.h"
 #include "common/MessageBoxCloser.h"
 #include "common/ServerScript.h"
@@ -47,9 +48,10 @@ private Q_SLOTS:
 
 void tst_MainForm::layoutWithLogHidden()
 {
-    QTemporaryDir dir;
-    Program program(dir.path());
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture;
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     MainForm *form = program.form();
 
     // 15 twips to a pixel: client area 561 x 303 as laid out, 174 with the log hidden.
@@ -78,9 +80,10 @@ void tst_MainForm::layoutWithLogHidden()
 
 void tst_MainForm::toggleLogTwiceRestores()
 {
-    QTemporaryDir dir;
-    Program program(dir.path());
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture;
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     MainForm *form = program.form();
 
     program.Btn_Click(2);
@@ -114,9 +117,10 @@ void tst_MainForm::tabOrder_data()
 void tst_MainForm::tabOrder()
 {
     QFETCH(bool, logShown);
-    QTemporaryDir dir;
-    Program program(dir.path());
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture;
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     MainForm *form = program.form();
     if (logShown)
         program.ToggleLog();
@@ -136,9 +140,10 @@ void tst_MainForm::tabOrder()
 
 void tst_MainForm::windowDecoration()
 {
-    QTemporaryDir dir;
-    Program program(dir.path());
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture;
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     MainForm *form = program.form();
     QCOMPARE(form->windowTitle(), QStringLiteral("Quorvex"));
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Quorvex"));
@@ -182,9 +187,11 @@ void tst_MainForm::batchArgument()
 void tst_MainForm::downloadFolder()
 {
     {
-        QTemporaryDir dir;
-        Program program(dir.path());
-        QVERIFY(program.Main(QString()).enterEventLoop);
+        ProgramFixture fixture;
+        QVERIFY(fixture.ok());
+        QVERIFY(fixture.outcome.enterEventLoop);
+        QTemporaryDir &dir = fixture.dir;
+        Program &program = fixture.program;
         QCOMPARE(program.DownloadDir, dir.filePath(QStringLiteral("Downloads")));
         QCOMPARE(program.UrlListFile, dir.filePath(QStringLiteral("URL-Liste.INI")));
         QVERIFY(QFileInfo(program.DownloadDir).isDir());
@@ -225,9 +232,10 @@ void tst_MainForm::downloadFolder()
 
 void tst_MainForm::buttonCommands()
 {
-    QTemporaryDir dir;
-    Program program(dir.path());
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture;
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     ActivityLog *log = program.log();
     QVERIFY(log->count() > 0);
     // While the panel is hidden its button is out of reach.
@@ -259,9 +267,10 @@ void tst_MainForm::infoBox()
     QCOMPARE(text, expected);
     QVERIFY(!text.contains(u'\n'));
 
-    QTemporaryDir dir;
-    Program program(dir.path());
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture;
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     MessageBoxCloser closer;
     QTest::mouseClick(program.form()->Btn[3], Qt::LeftButton);
     QCOMPARE(closer.count(), 1);
@@ -272,10 +281,10 @@ void tst_MainForm::infoBox()
 
 void tst_MainForm::startShowsListAndLog()
 {
-    QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("URL-Liste.INI")), "a.zip -> http://127.0.0.1:9/a.zip\r\nb.zip -> http://127.0.0.1:9/b.zip\r\n");
-    Program program(dir.path());
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture("a.zip -> http://127.0.0.1:9/a.zip\r\nb.zip -> http://127.0.0.1:9/b.zip\r\n");
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     QVERIFY(program.form()->isVisible());
     QVERIFY(!program.BatchMode);
     QCOMPARE(program.urlList()->count(), 2);
@@ -308,9 +317,10 @@ void tst_MainForm::secondInstanceSaysSoInABox()
 
 void tst_MainForm::accessibleNames()
 {
-    QTemporaryDir dir;
-    Program program(dir.path());
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture;
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     MainForm *form = program.form();
     const QList<QWidget *> controls{form->Liste, form->Log, form->Btn[0], form->Btn[1], form->Btn[2], form->Btn[3]};
     QStringList names, descriptions;
@@ -333,11 +343,13 @@ void tst_MainForm::accessibleNames()
 // saved at once.
 void tst_MainForm::pasteIsADrop()
 {
-    QTemporaryDir dir;
     auto desktop = std::make_unique<FakeDesktop>();
     const FakeDesktop &seen = *desktop;
-    Program program(dir.path(), std::move(desktop));
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture({}, std::move(desktop));
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    QTemporaryDir &dir = fixture.dir;
+    Program &program = fixture.program;
     DropListView *liste = program.form()->Liste;
     QClipboard *clipboard = QGuiApplication::clipboard();
 
@@ -363,11 +375,10 @@ void tst_MainForm::pasteIsADrop()
 
 void tst_MainForm::deleteLeavesATrace()
 {
-    QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("URL-Liste.INI")),
-              "a -> http://127.0.0.1:9/a\r\nb b -> http://127.0.0.1:9/b?x=%1\r\nc -> http://127.0.0.1:9/c\r\n");
-    Program program(dir.path());
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture("a -> http://127.0.0.1:9/a\r\nb b -> http://127.0.0.1:9/b?x=%1\r\nc -> http://127.0.0.1:9/c\r\n");
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     DropListView *liste = program.form()->Liste;
 
     // Nothing selected, nothing removed.
@@ -384,13 +395,13 @@ void tst_MainForm::keysWaitWhileARunGoes()
 {
     TestServer server(QJsonObject{{QStringLiteral("/stall"), QJsonArray{ServerScript::pause(30)}}});
     QVERIFY2(server.ok(), qPrintable(server.error()));
-    QTemporaryDir dir;
     const QByteArray list = "stall -> " + server.url(QStringLiteral("/stall")).toUtf8() + "\r\n";
-    writeFile(dir.filePath(QStringLiteral("URL-Liste.INI")), list);
     auto desktop = std::make_unique<FakeDesktop>();
     const FakeDesktop &seen = *desktop;
-    Program program(dir.path(), std::move(desktop));
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture(list, std::move(desktop));
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     MainForm *form = program.form();
     QGuiApplication::clipboard()->setText(QStringLiteral("http://127.0.0.1:9/new.zip"));
 

@@ -5,6 +5,7 @@
 
 #include "common/FakeDesktop.h"
 #include "common/Files.h"
+#include "common/ProgramFixture.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -181,9 +182,10 @@ void TestListDrops::dropOnList()
 
 void TestListDrops::sameLinkTwiceAddsOnce()
 {
-    QTemporaryDir dir;
-    Program program(dir.path());
-    QVERIFY(program.Main(QString()).enterEventLoop);
+    ProgramFixture fixture;
+    QVERIFY(fixture.ok());
+    QVERIFY(fixture.outcome.enterEventLoop);
+    Program &program = fixture.program;
     const std::unique_ptr<QMimeData> data = shape(QStringLiteral("chromium link"));
     drop(program, data.get());
     QCOMPARE(program.urlList()->count(), 1);
