@@ -1,6 +1,5 @@
 #include "urllist/UrlEntry.h"
 
-#include <QElapsedTimer>
 #include <QTest>
 
 class TestUrlEntry : public QObject
@@ -98,12 +97,10 @@ void TestUrlEntry::overlongNameKeepsItsEnd()
         QVERIFY(!safe.at(0).isLowSurrogate());
         QCOMPARE(QString::fromUtf8(utf8), safe);
     }
-    // A query string of megabytes must not take quadratic time.
-    QElapsedTimer timer;
-    timer.start();
+    // A query string of megabytes: quadratic time would run into the suite's time-out,
+    // so no clock is read here.
     const QString huge = ::safeFileName(QString(4 * 1024 * 1024, u'q'));
     QCOMPARE(huge.size(), 240);
-    QVERIFY(timer.elapsed() < 2000);
 }
 
 QTEST_APPLESS_MAIN(TestUrlEntry)
