@@ -5,12 +5,7 @@
 # Usage: tools/desktop-entry.sh [EXECUTABLE]     (default: app/quorvex, see run.sh)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-exe="${1:-$here/app/quorvex}"
-if [ ! -x "$exe" ] || [ -d "$exe" ]; then
-    echo "No executable at $exe; build and install it first with ./run.sh" >&2
-    exit 1
-fi
-exe="$(realpath -- "$exe")"
+source "$here/tools/installed.sh"
 case "$exe" in
     *$'\n'* | *$'\r'*) echo "The path of the executable holds a line break; a desktop entry cannot start it" >&2; exit 1 ;;
 esac

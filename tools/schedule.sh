@@ -6,12 +6,7 @@
 # Usage: tools/schedule.sh [EXECUTABLE]     (default: app/quorvex, see run.sh)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-exe="${1:-$here/app/quorvex}"
-if [ ! -x "$exe" ] || [ -d "$exe" ]; then
-    echo "No executable at $exe; build and install it first with ./run.sh" >&2
-    exit 1
-fi
-exe="$(realpath -- "$exe")"
+source "$here/tools/installed.sh"
 case "$exe" in
     *\"* | *\'* | *\\* | *[[:cntrl:]]*)
         echo "systemd starts no program whose path holds quotes, backslashes or control characters: $exe" >&2
