@@ -1,6 +1,9 @@
 #include "base/FileIo.h"
 
+#include "base/UniqueFd.h"
+
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 int FileIo::writeAll(int fd, const char *data, qsizetype size)
@@ -47,4 +50,25 @@ ssize_t FileIo::readAt(int fd, char *data, qsizetype size, off_t offset)
         n = ::pread(fd, data, size_t(size), offset);
     while (n < 0 && errno == EINTR);
     return n;
+}
+
+int FileIo::syncData(int fd)
+{
+    int result;
+    do
+        result = ::fdatasync(fd);
+    while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : errno;
+}
+
+int FileIo::syncFolder(const QByteArray &dir)
+{
+    UniqueFd fd(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd)
+        return errno;
+    int result;
+    do
+        result = ::fsync(fd.get());
+    while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : errno;
 }

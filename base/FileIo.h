@@ -18,4 +18,11 @@ inline int writeAll(int fd, const QByteArray &bytes)
 int readAll(int fd, QByteArray *bytes);
 // One pread of at most size bytes at offset: the count read, or -1 with errno set.
 ssize_t readAt(int fd, char *data, qsizetype size, off_t offset);
+
+// What survives a power cut is only what was synced: the bytes of a file before it
+// is given a name others rely on, and the folder after a name in it changed.
+// Brings fd's bytes (and the size that reaches them) to the disk; 0 or the errno.
+int syncData(int fd);
+// Brings the names in folder dir to the disk; 0 or the errno.
+int syncFolder(const QByteArray &dir);
 } // namespace FileIo

@@ -5,6 +5,7 @@
 #include "base/UniqueFd.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -70,7 +71,8 @@ UniqueFd openSpare(const QByteArray &sparePath, mode_t mode)
 
 // Writes bytes into the spare file, whole, with the list's mode; *written becomes
 // its state. 0 or the errno; a spare that could not be written whole is removed.
-int writeSpare(const QByteArray &sparePath, const QByteArray &bytes, mode_t mode, ListFileDisk::Stamp *written)
+int writeSpare(const QByteArray &sparePath, const QByteArray &bytes, mode_t mode, ListFileDisk::Stamp *written,
+               QElapsedTimer *syncing)
 {
     UniqueFd fd = openSpare(sparePath, mode);
     if (!fd)
@@ -80,6 +82,12 @@ int writeSpare(const QByteArray &sparePath, const QByteArray &bytes, mode_t mode
     int error = ::fchmod(fd.get(), mode) == 0 ? FileIo::writeAll(fd.get(), bytes) : errno;
     if (error == 0 && (::ftruncate(fd.get(), off_t(bytes.size())) != 0 || !fdStamp(fd.get(), written)))
         error = errno;
+    // On the disk before it takes the list's name: after a power cut the list must
+    // not be an empty file.
+    if (error == 0) {
+        syncing->start();
+        error = FileIo::syncData(fd.get());
+    }
     if (const int closed = fd.close(); error == 0)
         error = closed;
     if (error != 0)
@@ -150,12 +158,12 @@ bool ListFileDisk::read(QByteArray *bytes, Stamp *stamp) const
     return true;
 }
 
-int ListFileDisk::replace(const QByteArray &bytes, Stamp *stamp) const
+int ListFileDisk::replace(const QByteArray &bytes, Stamp *stamp, qint64 *syncNs) const
 {
     // The new list is written into a hidden spare file beside the list, which then
     // swaps names with the list in one step. Swapping instead of renaming over the
     // list keeps both files: on ext4 every freed inode makes the next file creation
-    // slower. There is no sync either; the kernel keeps what a killed process wrote.
+    // slower.
     const QString listPath = target();
     const QByteArray targetPath = QFile::encodeName(listPath);
     const QByteArray sparePath = QFile::encodeName(spareFile(listPath));
@@ -166,8 +174,10 @@ int ListFileDisk::replace(const QByteArray &bytes, Stamp *stamp) const
     if (::lstat(targetPath.constData(), &st) == 0 && !S_ISREG(st.st_mode))
         return S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
     Stamp written;
-    if (const int error = writeSpare(sparePath, bytes, mode, &written))
+    QElapsedTimer syncing;
+    if (const int error = writeSpare(sparePath, bytes, mode, &written, &syncing))
         return error;
+    qint64 synced = syncing.nsecsElapsed();
     // Lines another program added while this was written must not vanish with the
     // file they were added to.
     if (stampAt(targetPath) != *stamp) {
@@ -181,8 +191,14 @@ int ListFileDisk::replace(const QByteArray &bytes, Stamp *stamp) const
         ::unlink(sparePath.constData());
         return error;
     }
+    // The file is ours whatever the folder's sync says; a failed one is still told,
+    // and the next save writes and syncs again.
     *stamp = written;
-    return 0;
+    syncing.start();
+    const int error = FileIo::syncFolder(QFile::encodeName(QFileInfo(listPath).path()));
+    if (syncNs)
+        *syncNs = synced + syncing.nsecsElapsed();
+    return error;
 }
 
 int ListFileDisk::cutTo(off_t size, Stamp *stamp) const

@@ -44,9 +44,11 @@ public:
     static constexpr int ChangedMeanwhile = -1;
 
     // Replaces the file by one holding bytes, in one step: a kill, a crash or a full
-    // disk leaves the old file or the new one, never part of one. Returns 0 or errno.
+    // disk leaves the old file or the new one, never part of one; a power cut too,
+    // as its bytes are synced before the swap and the folder after it. Returns 0 or errno.
     // *stamp is the state the file is expected in, and becomes the new one.
-    int replace(const QByteArray &bytes, Stamp *stamp) const;
+    // *syncNs, when asked for, is the part of the time spent waiting for the disk.
+    int replace(const QByteArray &bytes, Stamp *stamp, qint64 *syncNs = nullptr) const;
     // Cuts the file to size bytes (lines off its end) in one system call. Returns 0 or
     // errno; *stamp as for replace.
     int cutTo(off_t size, Stamp *stamp) const;

@@ -12,7 +12,8 @@
 #include <cstring>
 
 namespace {
-// A rewrite of the whole list may take this share of a run's time at most.
+// A rewrite of the whole list may take this share of a run's time at most (the wait
+// for the disk aside, which a short list pays as well).
 constexpr qint64 RewriteSpacing = 10;
 // Rewrites cheaper than this are never put off: a short list is saved at once.
 constexpr qint64 CheapRewriteNs = 2000000;
@@ -221,10 +222,14 @@ int UrlList::writeOnce()
     } else {
         QElapsedTimer clock;
         clock.start();
-        error = m_disk.replace(joined(m_bytes), &stamp);
+        qint64 syncNs = 0;
+        error = m_disk.replace(joined(m_bytes), &stamp, &syncNs);
         if (error == 0) {
             m_synced = m_bytes;
-            m_rewriteNs = clock.nsecsElapsed();
+            // Spaced by what grows with the list; the wait for the disk is the same
+            // for a short list, and putting it off would only widen the window in
+            // which a kill leaves arrived entries listed.
+            m_rewriteNs = clock.nsecsElapsed() - syncNs;
             m_sinceRewrite.start();
         }
     }

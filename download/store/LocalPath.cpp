@@ -1,5 +1,6 @@
 #include "download/store/LocalPath.h"
 
+#include "base/FileIo.h"
 #include "base/Rename.h"
 #include "download/FileError.h"
 
@@ -48,4 +49,10 @@ QString LocalPath::publish(const QString &from, const QString &dir, const QStrin
         target = chooseLocalPath(dir, fileName, &counter);
     }
     throw FileError(EEXIST);
+}
+
+void LocalPath::SyncFolder(const QString &dir)
+{
+    if (const int error = FileIo::syncFolder(QFile::encodeName(dir)))
+        throw FileError(error);
 }

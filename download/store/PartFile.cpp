@@ -187,11 +187,18 @@ QByteArray PartFile::read(qsizetype size)
 
 QString PartFile::publish(const QString &dir, const QString &fileName, const QString &path, int counter)
 {
-    if (const int error = finishWriting(true))
+    // Its bytes reach the disk before its name does: a power cut must never leave an
+    // empty or zero-filled file under a name that says the download is complete.
+    int error = finishWriting(true);
+    if (error == 0)
+        error = FileIo::syncData(m_fd.get());
+    if (error != 0)
         throw FileError(error);
     const QString used = LocalPath::publish(m_path, dir, fileName, path, counter);
     m_path.clear();
     discard();
+    // And the name reaches it before the entry may leave the list.
+    LocalPath::SyncFolder(dir);
     return used;
 }
 

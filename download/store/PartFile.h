@@ -71,7 +71,7 @@ public:
 
     // Gives the complete file its name: path when still free, otherwise the next free
     // numbered name of fileName in dir (nothing is ever replaced). Returns the path
-    // used. Throws FileError.
+    // used once the file and its name are on the disk. Throws FileError.
     QString publish(const QString &dir, const QString &fileName, const QString &path, int counter);
     // Lets go of the file: kept for a later request when it can be continued, else
     // removed.
