@@ -51,7 +51,7 @@ QString LocalPath::publish(const QString &from, const QString &dir, const QStrin
     throw FileError(EEXIST);
 }
 
-void LocalPath::SyncFolder(const QString &dir)
+void LocalPath::syncFolder(const QString &dir)
 {
     if (const int error = FileIo::syncFolder(QFile::encodeName(dir)))
         throw FileError(error);

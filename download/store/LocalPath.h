@@ -24,5 +24,5 @@ public:
     static QString publish(const QString &from, const QString &dir, const QString &fileName, const QString &path,
                            int counter);
     // Brings the names in dir to the disk. Throws FileError.
-    static void SyncFolder(const QString &dir);
+    static void syncFolder(const QString &dir);
 };

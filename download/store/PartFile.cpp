@@ -98,6 +98,7 @@ void PartFile::open(const QString &dir, const QString &url, const QByteArray &va
     }
     m_fd = std::move(fd);
     m_size = 0;
+    m_writtenOut = 0;
     resetReading();
     m_buffer.reserve(BlockSize);
     // Described only when its first bytes go to disk: a body that arrives whole before
@@ -128,6 +129,7 @@ void PartFile::resume(qint64 offset)
     if (::lseek(m_fd.get(), offset, SEEK_SET) < 0)
         throw FileError(errno);
     m_size = offset;
+    m_writtenOut = offset;
     resetReading();
     m_buffer.reserve(BlockSize);
 }
@@ -143,10 +145,24 @@ int PartFile::append(const char *data, qsizetype size)
     }
     if (const int error = finishWriting())
         return error;
-    if (size >= BlockSize)
-        return FileIo::writeAll(m_fd.get(), data, size);
+    if (size >= BlockSize) {
+        const int error = FileIo::writeAll(m_fd.get(), data, size);
+        if (error == 0)
+            startWriteOut(m_size);
+        return error;
+    }
     m_buffer.append(data, size);
     return 0;
+}
+
+void PartFile::startWriteOut(qint64 writtenTo)
+{
+    constexpr qint64 WriteOutBytes = 8 * 1024 * 1024;
+    if (writtenTo - m_writtenOut < WriteOutBytes)
+        return;
+    // Only a head start: whether it fails or not, the sync before publishing decides.
+    ::sync_file_range(m_fd.get(), off_t(m_writtenOut), off_t(writtenTo - m_writtenOut), SYNC_FILE_RANGE_WRITE);
+    m_writtenOut = writtenTo;
 }
 
 int PartFile::finishWriting(bool whole)
@@ -160,6 +176,8 @@ int PartFile::finishWriting(bool whole)
         describe();
     const int error = m_fd ? FileIo::writeAll(m_fd.get(), m_buffer) : EBADF;
     m_buffer.resize(0);
+    if (error == 0)
+        startWriteOut(m_size);
     return error;
 }
 
@@ -198,7 +216,7 @@ QString PartFile::publish(const QString &dir, const QString &fileName, const QSt
     m_path.clear();
     discard();
     // And the name reaches it before the entry may leave the list.
-    LocalPath::SyncFolder(dir);
+    LocalPath::syncFolder(dir);
     return used;
 }
 

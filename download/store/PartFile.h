@@ -91,6 +91,9 @@ private:
     // Writes the pending description, which decides whether the body is kept.
     void describe();
     void resetReading();
+    // Starts the disk's write-out of what was written since the last call, once it
+    // is worth it, so that the sync before publishing a big body waits little.
+    void startWriteOut(qint64 writtenTo);
     UniqueFd m_fd;
     QString m_path;
     QString m_infoPath;
@@ -105,6 +108,8 @@ private:
     QByteArray m_buffer;
     QElapsedTimer m_sinceFlush;
     qint64 m_size = 0;
+    // Bytes up to here were handed to the disk's write-out while the body arrived.
+    qint64 m_writtenOut = 0;
     qint64 m_readPos = 0;
     QByteArray m_readBuffer;
     qsizetype m_readBufferPos = 0;
