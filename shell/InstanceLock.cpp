@@ -25,30 +25,28 @@ InstanceLock::Result InstanceLock::tryLock()
     // The holder removes the file before it lets go; a start that opened the file
     // just before that holds a lock on a file nobody else can see, and tries again.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        UniqueFd fd(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
         // A lock file left in a folder that is read-only now still serves.
-        if (fd < 0 && (errno == EROFS || errno == EACCES)) {
+        if (!fd && (errno == EROFS || errno == EACCES)) {
             const int refused = errno;
-            fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-            if (fd < 0)
+            fd.reset(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+            if (!fd)
                 errno = refused;
         }
-        if (fd < 0) {
+        if (!fd) {
             m_error = errno;
             return Result::Failed;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             m_error = errno;
-            ::close(fd);
             return m_error == EWOULDBLOCK ? Result::HeldElsewhere : Result::Failed;
         }
         struct stat held, named;
-        if (::fstat(fd, &held) == 0 && ::stat(path.constData(), &named) == 0 && held.st_dev == named.st_dev
+        if (::fstat(fd.get(), &held) == 0 && ::stat(path.constData(), &named) == 0 && held.st_dev == named.st_dev
             && held.st_ino == named.st_ino) {
-            m_fd = fd;
+            m_fd = std::move(fd);
             return Result::Locked;
         }
-        ::close(fd);
     }
     m_error = EAGAIN;
     return Result::Failed;
@@ -56,9 +54,8 @@ InstanceLock::Result InstanceLock::tryLock()
 
 void InstanceLock::unlock()
 {
-    if (m_fd < 0)
+    if (!m_fd)
         return;
     ::unlink(QFile::encodeName(m_path).constData());
-    ::close(m_fd);
-    m_fd = -1;
+    m_fd.reset();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/UniqueFd.h"
+
 #include <QString>
 
 // One instance per program folder: a kernel lock (flock) on a lock file there. The
@@ -18,12 +20,12 @@ public:
     Result tryLock();
     // The errno of a failed tryLock.
     int error() const { return m_error; }
-    bool isLocked() const { return m_fd >= 0; }
+    bool isLocked() const { return m_fd.valid(); }
     // Removes the lock file and lets go.
     void unlock();
 
 private:
     QString m_path;
-    int m_fd = -1;
+    UniqueFd m_fd;
     int m_error = 0;
 };

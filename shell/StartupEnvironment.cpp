@@ -1,5 +1,7 @@
 #include "shell/StartupEnvironment.h"
 
+#include "base/UniqueFd.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -59,12 +61,8 @@ bool waylandAnswers()
         return false;
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return false;
-    const bool answers = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0;
-    ::close(fd);
-    return answers;
+    const UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    return fd && ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0;
 }
 
 bool havePlugin(const QString &name)
