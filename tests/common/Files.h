@@ -29,3 +29,15 @@ inline QStringList topEntries(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
+
+// A copy of the program under test at folder/quorvex, the folder made first (its name
+// may be as hostile as a test likes); the copy's path.
+inline QString installedCopy(const QString &folder)
+{
+    const QString exe = folder + QStringLiteral("/quorvex");
+    if (!QDir().mkpath(folder) || !QFile::copy(QStringLiteral(QUORVEX_EXE), exe)
+        || !QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner))
+        QTest::qFail(qPrintable(QStringLiteral("cannot install a copy in ") + folder), __FILE__, __LINE__);
+    return exe;
+}
+

@@ -1,6 +1,8 @@
 // The menu entry script: a valid .desktop file whose Exec starts exactly the given
 // executable, whatever its path holds, and the icon in every size it names.
 
+#include "common/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -43,10 +45,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString folder = dir.filePath(QStringLiteral("Pro gramme $HOME `x` \"q\" 100% \\back"));
-        QVERIFY(QDir().mkpath(folder));
-        const QString exe = folder + QStringLiteral("/quorvex");
-        QVERIFY(QFile::copy(QStringLiteral(QUORVEX_EXE), exe));
-        QVERIFY(QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner));
+        const QString exe = installedCopy(folder);
+        if (QTest::currentTestFailed())
+            return;
 
         QProcess script;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -22,10 +22,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString folder = dir.filePath(QStringLiteral("Pro gramme $HOME 100% a&b"));
-        QVERIFY(QDir().mkpath(folder));
-        const QString exe = folder + QStringLiteral("/quorvex");
-        QVERIFY(QFile::copy(QStringLiteral(QUORVEX_EXE), exe));
-        QVERIFY(QFile::setPermissions(exe, QFile::permissions(exe) | QFile::ExeOwner));
+        const QString exe = installedCopy(folder);
+        if (QTest::currentTestFailed())
+            return;
         const QString runtime = dir.filePath(QStringLiteral("run"));
         QVERIFY(QDir().mkpath(runtime));
         QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
