@@ -166,6 +166,9 @@ private Q_SLOTS:
 
         QProcessEnvironment env = folder.environment();
         env.insert(QStringLiteral("QUORVEX_RETRY_WAIT_MS"), QStringLiteral("50"));
+        // The sanitizers' leak check cannot run under a tracer and would end the run.
+        if (env.contains(QStringLiteral("ASAN_OPTIONS")))
+            env.insert(QStringLiteral("ASAN_OPTIONS"), env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":detect_leaks=0"));
         const QString trace = folder.path(QStringLiteral("trace.txt"));
         QProcess process;
         process.setProcessEnvironment(env);
