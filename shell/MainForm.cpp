@@ -97,6 +97,25 @@ QIcon quorvexIcon()
     return icon;
 }
 
+// What a screen reader says of the controls; the buttons' captions carry
+// accelerators and a forced line break.
+void MainForm::describeForScreenReaders()
+{
+    Liste->setAccessibleName(QStringLiteral("URL-Liste"));
+    Liste->setAccessibleDescription(QStringLiteral("Die Einträge, die „Jetzt laden“ herunterlädt. Strg+V fügt Links "
+                                                   "aus der Zwischenablage ein, Entf entfernt den gewählten Eintrag."));
+    Log->setAccessibleName(QStringLiteral("Log"));
+    Log->setAccessibleDescription(QStringLiteral("Jedes Kommando, jede Übertragung und jeder Fehler mit Uhrzeit."));
+    Btn[0]->setAccessibleName(QStringLiteral("Log löschen"));
+    Btn[0]->setAccessibleDescription(QStringLiteral("Leert das Log."));
+    Btn[1]->setAccessibleName(QStringLiteral("Jetzt laden"));
+    Btn[1]->setAccessibleDescription(QStringLiteral("Lädt alle Einträge der Liste in den Ordner Downloads."));
+    Btn[2]->setAccessibleName(QStringLiteral("Log zeigen"));
+    Btn[2]->setAccessibleDescription(QStringLiteral("Blendet das Log ein oder aus."));
+    Btn[3]->setAccessibleName(QStringLiteral("Info"));
+    Btn[3]->setAccessibleDescription(QStringLiteral("Zeigt Version und Kontakt."));
+}
+
 MainForm::MainForm(QWidget *parent)
     : QWidget(parent,
               Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -148,21 +167,7 @@ MainForm::MainForm(QWidget *parent)
             Q_EMIT Liste_Delete(selected.first().row());
     });
 
-    // What a screen reader says of the controls; the buttons' captions carry
-    // accelerators and a forced line break.
-    Liste->setAccessibleName(QStringLiteral("URL-Liste"));
-    Liste->setAccessibleDescription(QStringLiteral("Die Einträge, die „Jetzt laden“ herunterlädt. Strg+V fügt Links "
-                                                   "aus der Zwischenablage ein, Entf entfernt den gewählten Eintrag."));
-    Log->setAccessibleName(QStringLiteral("Log"));
-    Log->setAccessibleDescription(QStringLiteral("Jedes Kommando, jede Übertragung und jeder Fehler mit Uhrzeit."));
-    Btn[0]->setAccessibleName(QStringLiteral("Log löschen"));
-    Btn[0]->setAccessibleDescription(QStringLiteral("Leert das Log."));
-    Btn[1]->setAccessibleName(QStringLiteral("Jetzt laden"));
-    Btn[1]->setAccessibleDescription(QStringLiteral("Lädt alle Einträge der Liste in den Ordner Downloads."));
-    Btn[2]->setAccessibleName(QStringLiteral("Log zeigen"));
-    Btn[2]->setAccessibleDescription(QStringLiteral("Blendet das Log ein oder aus."));
-    Btn[3]->setAccessibleName(QStringLiteral("Info"));
-    Btn[3]->setAccessibleDescription(QStringLiteral("Zeigt Version und Kontakt."));
+    describeForScreenReaders();
 
     // Keyboard order: the URL list, "Jetzt laden", the log switch, the log and its
     // clear button, and last "Info".

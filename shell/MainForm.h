@@ -97,6 +97,7 @@ protected:
 private:
     // Sets the height of the client area, keeping the width; the window stays fixed-size.
     void setClientHeight(int height);
+    void describeForScreenReaders();
 
     bool m_centred = false;
     bool m_logShown = true;
