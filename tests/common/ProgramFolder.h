@@ -48,6 +48,18 @@ public:
         return env;
     }
 
+    // A disk whose flushes take ms longer (bench/slowflush.cpp): all of them, or those
+    // of paths holding only; the flushes of paths holding fail fail (EIO).
+    static void slowDisk(QProcessEnvironment *env, int ms, const QString &only = {}, const QString &fail = {})
+    {
+        env->insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(QUORVEX_SLOWFLUSH));
+        env->insert(QStringLiteral("SLOWFLUSH_MS"), QString::number(ms));
+        if (!only.isEmpty())
+            env->insert(QStringLiteral("SLOWFLUSH_ONLY"), only);
+        if (!fail.isEmpty())
+            env->insert(QStringLiteral("SLOWFLUSH_FAIL"), fail);
+    }
+
     struct Result
     {
         int exitCode = -1;
