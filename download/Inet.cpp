@@ -3,6 +3,7 @@
 #include "download/request/CurlDriver.h"
 #include "download/request/HttpTransfer.h"
 #include "download/request/RetryPolicy.h"
+#include "download/store/GroupCommit.h"
 #include "download/store/LocalPath.h"
 #include "download/store/PartFile.h"
 #include "download/StateCode.h"
@@ -39,6 +40,7 @@ public:
     void flush();
     void reportProgress(bool final);
     void stop();
+    QString partDir() const { return m_partDir.isEmpty() ? QDir::tempPath() : m_partDir; }
 
     Inet *q;
     // Declared first, destroyed last: the transfer's handle leaves the driver first.
@@ -58,11 +60,14 @@ public:
     // right after must not leave the display on an old figure.
     QTimer m_progressLate;
     qint64 m_progressShown = -1;
+    // Last: its threads may still report while the rest goes.
+    GroupCommit m_commit;
 };
 
 Inet::Private::Private(Inet *owner)
     : q(owner)
     , m_transfer(&m_driver, {[this](qint16 state) { queue(state); }, [this] { flush(); }})
+    , m_commit([owner] { QMetaObject::invokeMethod(owner, &Inet::commitsReported, Qt::QueuedConnection); })
 {
     m_driver.setDoneHandler([](CURL *easy, CURLcode result) {
         void *owner = nullptr;
@@ -172,7 +177,7 @@ void Inet::setPartDir(const QString &dir)
 void Inet::Execute(const QString &url)
 {
     d->stop();
-    d->m_transfer.start(url, &d->m_body, d->m_partDir.isEmpty() ? QDir::tempPath() : d->m_partDir, d->m_timeoutMs);
+    d->m_transfer.start(url, &d->m_body, d->partDir(), d->m_timeoutMs);
     d->flush();
 }
 
@@ -201,11 +206,35 @@ QByteArray Inet::GetChunk(int size)
     return piece;
 }
 
-QString Inet::publishBody(const QString &dir, const QString &fileName, const QString &path, int counter)
+quint64 Inet::commitBody(const QString &dir, const QString &fileName, const QString &path, int counter)
 {
     if (d->m_transfer.running() || d->m_transfer.failed() || !d->m_body.isOpen())
         throw FileError(EBADF, QStringLiteral("Kein vollständiger Inhalt zum Speichern"));
-    return d->m_body.publish(dir, fileName, path, counter);
+    return d->m_commit.add({d->m_body.finish(), dir, fileName, path, counter});
+}
+
+QList<Inet::CommitReport> Inet::takeCommitReports()
+{
+    QList<CommitReport> reports;
+    static_assert(int(CommitReport::Kind::Durable) == int(GroupCommit::Report::Kind::Durable));
+    for (const GroupCommit::Report &r : d->m_commit.takeReports())
+        reports.append({CommitReport::Kind(int(r.kind)), r.ticket, r.path, r.error});
+    return reports;
+}
+
+int Inet::commitsPending() const
+{
+    return d->m_commit.pending();
+}
+
+bool Inet::committing(const QString &url) const
+{
+    return d->m_commit.pending() > 0 && d->m_commit.holds(PartFile::pathFor(d->partDir(), url));
+}
+
+int Inet::abandonCommits()
+{
+    return d->m_commit.abandon();
 }
 
 void Inet::Cancel()

@@ -63,9 +63,30 @@ public:
     // At start: removes the hidden files in dir that no request for urls will continue.
     static void removeLeftovers(const QString &dir, const QStringList &urls);
 
-    // Gives the finished body its name: path when free, else the next free numbered
-    // name of fileName in dir after *counter. Returns the path used; throws FileError.
-    QString publishBody(const QString &dir, const QString &fileName, const QString &path, int counter);
+    // Hands the finished body to the disk, behind the next requests: its bytes are
+    // flushed, it is named (path when free, else the next free numbered name of
+    // fileName in dir after counter), and the folder is flushed, together with the
+    // bodies handed in meanwhile. Each step is reported (commitsReported). Returns
+    // the body's ticket; throws FileError when its last bytes cannot be written.
+    quint64 commitBody(const QString &dir, const QString &fileName, const QString &path, int counter);
+    struct CommitReport
+    {
+        enum class Kind { Named, Failed, Durable };
+        Kind kind;
+        quint64 ticket;
+        QString path; // Named: the path the body got
+        int error;    // Failed: the errno
+    };
+    // What happened to committed bodies since the last call, in order.
+    QList<CommitReport> takeCommitReports();
+    // Bodies handed in and not yet durable or failed.
+    int commitsPending() const;
+    // Whether a body of url still waits for its name in the part file the next
+    // request of url would take.
+    bool committing(const QString &url) const;
+    // Gives up on the bodies not yet named: they stay part files and are never
+    // reported. Returns how many were pending.
+    int abandonCommits();
 
     // Ends the current request and its connection. An unpublished body stays in its
     // part file for the next request of its URL when it can be continued.
@@ -93,6 +114,8 @@ Q_SIGNALS:
     // While the body arrives, at most about four times a second, and once when it is
     // complete; total is -1 when the server did not say.
     void progress(qint64 received, qint64 total);
+    // Committed bodies have news for takeCommitReports.
+    void commitsReported();
 
 private:
     class Private;

@@ -84,17 +84,23 @@ void TransferStates::WaitFor(qint16 s)
 
 bool TransferStates::pause(qint64 ms)
 {
-    const QDeadlineTimer deadline(ms);
+    waitWhile([] { return true; }, ms);
+    return !m_abort;
+}
+
+bool TransferStates::waitWhile(const std::function<bool()> &busy, qint64 ms, bool untilDone)
+{
+    const QDeadlineTimer deadline(ms < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(ms));
     // Something must arrive when the time is up, or the sleep below would go on.
     QTimer alarm;
     alarm.setSingleShot(true);
     alarm.setTimerType(Qt::PreciseTimer);
-    while (!m_abort && !deadline.hasExpired()) {
-        if (!alarm.isActive())
+    while (busy() && (untilDone || !m_abort) && !deadline.hasExpired()) {
+        if (!alarm.isActive() && !deadline.isForever())
             alarm.start(std::chrono::milliseconds(deadline.remainingTime() + 1));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
-    return !m_abort;
+    return !busy();
 }
 
 void TransferStates::requestAbort()

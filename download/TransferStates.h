@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class ActivityLog;
 class Inet;
 
@@ -26,6 +28,9 @@ public:
     // Sleeps in the event loop for ms, the window usable meanwhile. False when the
     // program is being closed, which ends the pause at once.
     bool pause(qint64 ms);
+    // Sleeps in the event loop while busy() holds, at most ms (-1: no limit). Closing
+    // the program ends the wait too, unless untilDone. True when busy() ended.
+    bool waitWhile(const std::function<bool()> &busy, qint64 ms, bool untilDone = false);
 
     void requestAbort();
     // A new run starts with no abort pending.

@@ -36,6 +36,10 @@ int run(QApplication &app, const QString &arguments, bool *windowless)
     const int retryWaitMs = qEnvironmentVariableIntValue("QUORVEX_RETRY_WAIT_MS", &ok);
     if (ok && retryWaitMs > 0)
         program.run()->setRetryWaitMs(retryWaitMs);
+    // Nor the wait for a disk that hangs when the program is closed.
+    const int giveUpMs = qEnvironmentVariableIntValue("QUORVEX_COMMIT_GIVE_UP_MS", &ok);
+    if (ok && giveUpMs > 0)
+        program.run()->setCommitGiveUpMs(giveUpMs);
     const Program::Outcome outcome = program.Main(arguments);
     const int status = outcome.enterEventLoop ? app.exec() : outcome.exitStatus;
     *windowless = program.form() == nullptr;

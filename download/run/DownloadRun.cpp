@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <functional>
 #include <charconv>
 #include <cstring>
 #include <string_view>
@@ -94,6 +95,12 @@ DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferSt
     , m_inet(inet)
     , m_states(states)
 {
+    m_commitLink = QObject::connect(m_inet, &Inet::commitsReported, m_inet, [this] { takeCommits(); });
+}
+
+DownloadRun::~DownloadRun()
+{
+    QObject::disconnect(m_commitLink);
 }
 
 void DownloadRun::removeLeftovers(const QString &dir, const UrlList &list)
@@ -126,14 +133,15 @@ void DownloadRun::DownloadAll()
             logFailure(m_log, QString::fromStdString(e.what()), 0);
             outcome = Outcome::Failed;
         }
-        if (outcome == Outcome::Arrived)
-            ++m_arrived;
-        else if (outcome == Outcome::Aborted) {
+        // An arrived body counts once it is durable (takeCommits).
+        if (outcome == Outcome::Aborted) {
             m_aborted = true;
             break;
-        } else
+        }
+        if (outcome != Outcome::Arrived)
             ++m_failed;
     }
+    settleCommits();
     m_running = false;
     if (m_progress)
         m_progress->end();
@@ -174,6 +182,10 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         return Outcome::Failed;
     }
     const QString &url = entry.url;
+    // Entries of one URL share its part file: the next one starts once the body the
+    // last one left there has its name.
+    if (!m_states->waitWhile([&] { return m_inet->committing(url); }, -1))
+        return Outcome::Aborted;
 
     m_inet->setRequestTimeout(Inet::DefaultRequestTimeoutS);
     if (m_requestTimeoutMs > 0)
@@ -189,27 +201,85 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
 
     Outcome outcome = readBody(path, sinceRequest);
     m_log->WriteLog(QStringLiteral("Kommando: Datei schließen"));
-    if (outcome == Outcome::Arrived) {
-        try {
-            const QString used = m_inet->publishBody(m_downloadDir, fileName, path, counter);
-            if (used != path)
-                m_log->WriteLog(QStringLiteral("Datei gespeichert als ") + used);
-        } catch (const FileError &e) {
-            logFailure(m_log, e.description(), e.errnum());
-            outcome = Outcome::Failed;
-        }
-    }
+    if (outcome == Outcome::Arrived)
+        outcome = commit(k, fileName, path, counter);
     m_log->WriteLog(QStringLiteral("Kommando: Cancel"));
     m_inet->Cancel();
     if (outcome == Outcome::Aborted)
         return outcome;
     if (m_host.beep)
         m_host.beep();
-    if (outcome == Outcome::Arrived) {
-        m_list->removeAt(k);
-        m_list->SaveUrlList();
-    }
     return outcome;
+}
+
+// The body goes to the disk behind the next entries; its entry leaves the list once
+// the body is durable under its name.
+DownloadRun::Outcome DownloadRun::commit(int k, const QString &fileName, const QString &path, int counter)
+{
+    try {
+        m_committing.insert(m_inet->commitBody(m_downloadDir, fileName, path, counter), {k, path});
+        return Outcome::Arrived;
+    } catch (const FileError &e) {
+        logFailure(m_log, e.description(), e.errnum());
+        return Outcome::Failed;
+    }
+}
+
+void DownloadRun::takeCommits()
+{
+    QList<int> durable;
+    for (const Inet::CommitReport &report : m_inet->takeCommitReports()) {
+        const auto it = m_committing.constFind(report.ticket);
+        if (it == m_committing.cend())
+            continue;
+        switch (report.kind) {
+        case Inet::CommitReport::Kind::Named:
+            if (report.path != it->path)
+                m_log->WriteLog(QStringLiteral("Datei gespeichert als ") + report.path);
+            continue;
+        case Inet::CommitReport::Kind::Failed:
+            logFailure(m_log, QStringLiteral("Datei %1 nicht gespeichert: %2").arg(it->path, FileError(report.error).description()),
+                       report.error);
+            ++m_failed;
+            break;
+        case Inet::CommitReport::Kind::Durable:
+            durable.append(it->row);
+            ++m_arrived;
+            break;
+        }
+        m_committing.erase(it);
+    }
+    if (durable.isEmpty())
+        return;
+    // All of them below the run's current entry, whose row stays; but bodies become
+    // durable in any order, so the rows of those still on their way move up. The
+    // group leaves the list file in one save.
+    std::sort(durable.begin(), durable.end(), std::greater<>());
+    for (const int row : std::as_const(durable)) {
+        m_list->removeAt(row);
+        for (Committing &other : m_committing) {
+            if (other.row > row)
+                --other.row;
+        }
+    }
+    m_list->SaveUrlList();
+}
+
+// The end of a run waits until every finished body is durable. Closing the program
+// cuts that wait short: what has not reached the disk within the bound stays a part
+// file, and its entry stays in the list.
+void DownloadRun::settleCommits()
+{
+    const auto pending = [this] { return !m_committing.isEmpty(); };
+    if (m_states->waitWhile(pending, -1) || m_states->waitWhile(pending, m_commitGiveUpMs, true))
+        return;
+    const int left = m_inet->abandonCommits();
+    m_committing.clear();
+    m_failed += left;
+    m_log->WriteLog(QStringLiteral("### %1 fertige Downloads nach %2 s nicht auf dem Datenträger: sie bleiben Teildateien "
+                                   "und ihre Einträge in der Liste")
+                        .arg(left)
+                        .arg(TransferProgress::secondsText(m_commitGiveUpMs)));
 }
 
 // Requests url until it arrives or fails for good. A failure that may pass is tried

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QHash>
+#include <QMetaObject>
 #include <QString>
 
 #include <functional>
@@ -26,7 +28,14 @@ public:
         std::function<void(const QString &)> openFileManager;
     };
 
+    // How long closing the program waits for finished bodies to reach the disk before
+    // it leaves them as part files: a disk that hangs must not hold the program forever.
+    static constexpr int CommitGiveUpMs = 20000;
+
     DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferStates *states);
+    ~DownloadRun();
+    DownloadRun(const DownloadRun &) = delete;
+    DownloadRun &operator=(const DownloadRun &) = delete;
 
     void setDownloadDir(const QString &dir) { m_downloadDir = dir; }
     void setBatchMode(bool batch) { m_batchMode = batch; }
@@ -37,6 +46,8 @@ public:
     void setRequestTimeoutMs(int milliseconds) { m_requestTimeoutMs = milliseconds; }
     // Overrides the first wait before another try (later ones grow from it); for tests.
     void setRetryWaitMs(int milliseconds) { m_retryWaitMs = milliseconds; }
+    // Overrides CommitGiveUpMs; for tests of a disk that hangs.
+    void setCommitGiveUpMs(int milliseconds) { m_commitGiveUpMs = milliseconds; }
 
     void DownloadAll();
 
@@ -59,6 +70,11 @@ private:
     Outcome downloadEntry(int k);
     bool fetch(const QString &url);
     Outcome readBody(const QString &path, const QElapsedTimer &sinceRequest);
+    Outcome commit(int k, const QString &fileName, const QString &path, int counter);
+    // Takes in what the disk did with committed bodies: logs names and failures as
+    // they happen, and lets the entries whose files are durable leave the list.
+    void takeCommits();
+    void settleCommits();
 
     ActivityLog *m_log;
     UrlList *m_list;
@@ -70,6 +86,15 @@ private:
     TransferProgress *m_progress = nullptr;
     int m_requestTimeoutMs = 0;
     int m_retryWaitMs = 0;
+    int m_commitGiveUpMs = CommitGiveUpMs;
+    // The bodies on their way to the disk: the row of each one's entry and its path.
+    struct Committing
+    {
+        int row;
+        QString path;
+    };
+    QHash<quint64, Committing> m_committing;
+    QMetaObject::Connection m_commitLink;
     bool m_running = false;
     bool m_aborted = false;
     int m_arrived = 0;

@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 // The spool files of older versions; only ever cleared away.
 constexpr const char *SpoolPrefix = ".quorvex-spool-";
@@ -22,6 +24,11 @@ constexpr const char *SpoolPrefix = ".quorvex-spool-";
 PartFile::~PartFile()
 {
     close();
+}
+
+QString PartFile::pathFor(const QString &dir, const QString &url)
+{
+    return dir + u'/' + QLatin1String(Prefix) + PartInfo::keyOf(url);
 }
 
 void PartFile::setPaths(const QString &dir, const QString &url)
@@ -203,21 +210,47 @@ QByteArray PartFile::read(qsizetype size)
     return piece;
 }
 
-QString PartFile::publish(const QString &dir, const QString &fileName, const QString &path, int counter)
+PartFile::Finished PartFile::finish()
 {
-    // Its bytes reach the disk before its name does: a power cut must never leave an
-    // empty or zero-filled file under a name that says the download is complete.
-    int error = finishWriting(true);
-    if (error == 0)
-        error = FileIo::syncData(m_fd.get());
-    if (error != 0)
+    if (!m_fd)
+        throw FileError(EBADF);
+    if (const int error = finishWriting(true))
         throw FileError(error);
-    const QString used = LocalPath::publish(m_path, dir, fileName, path, counter);
-    m_path.clear();
-    discard();
-    // And the name reaches it before the entry may leave the list.
-    LocalPath::syncFolder(dir);
+    Finished body;
+    body.fd = std::move(m_fd);
+    body.path = std::exchange(m_path, QString());
+    body.infoPath = std::exchange(m_infoPath, QString());
+    body.infoMayExist = m_infoMayExist;
+    body.described = std::exchange(m_keep, false);
+    body.pendingInfo = std::exchange(m_pendingInfo, std::nullopt);
+    body.size = std::exchange(m_size, 0);
+    resetReading();
+    return body;
+}
+
+QString PartFile::name(Finished &body, const QString &dir, const QString &fileName, const QString &path, int counter)
+{
+    const QString used = LocalPath::publish(body.path, dir, fileName, path, counter);
+    body.fd.close();
+    if (body.infoMayExist)
+        ::unlink(QFile::encodeName(body.infoPath).constData());
+    body.path.clear();
     return used;
+}
+
+void PartFile::letGo(Finished &body)
+{
+    bool keep = body.described;
+    if (body.pendingInfo && body.size > 0 && !body.infoPath.isEmpty()) {
+        body.infoMayExist = true;
+        keep = body.pendingInfo->write(body.infoPath) == 0;
+    }
+    body.fd.close();
+    if (keep)
+        return;
+    if (body.infoMayExist)
+        ::unlink(QFile::encodeName(body.infoPath).constData());
+    ::unlink(QFile::encodeName(body.path).constData());
 }
 
 void PartFile::close()

@@ -40,6 +40,9 @@ public:
         qint64 total = -1;
     };
 
+    // Where the part file of url lies in dir.
+    static QString pathFor(const QString &dir, const QString &url);
+
     PartFile() = default;
     ~PartFile();
     PartFile(const PartFile &) = delete;
@@ -69,10 +72,29 @@ public:
     // Throws FileError.
     QByteArray read(qsizetype size);
 
-    // Gives the complete file its name: path when still free, otherwise the next free
-    // numbered name of fileName in dir (nothing is ever replaced). Returns the path
-    // used once the file and its name are on the disk. Throws FileError.
-    QString publish(const QString &dir, const QString &fileName, const QString &path, int counter);
+    // A complete body on its way to its name, no longer held by any PartFile: its
+    // descriptor, its hidden paths and what is needed to keep it should it not be named.
+    struct Finished
+    {
+        UniqueFd fd;
+        QString path;
+        QString infoPath;
+        bool infoMayExist = false;
+        bool described = false;
+        std::optional<PartInfo> pendingInfo;
+        qint64 size = 0;
+    };
+    // Writes what is buffered and lets go of the complete body; this object holds no
+    // file afterwards. Throws FileError.
+    Finished finish();
+    // Gives a finished body, whose bytes must already be on the disk, its name: path
+    // when still free, otherwise the next free numbered name of fileName in dir
+    // (nothing is ever replaced); its description goes. Returns the path used. The
+    // folder is not synced here. Throws FileError.
+    static QString name(Finished &body, const QString &dir, const QString &fileName, const QString &path, int counter);
+    // A finished body that is not named after all: kept for a later request when it
+    // can be continued, else removed.
+    static void letGo(Finished &body);
     // Lets go of the file: kept for a later request when it can be continued, else
     // removed.
     void close();

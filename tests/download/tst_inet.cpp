@@ -520,7 +520,13 @@ void TestInet::largeBodyGoesIntoOnePartFile()
 
     // The published file is that same file: no copy, no part file left.
     const QString target = bodies.filePath(QStringLiteral("big.bin"));
-    QCOMPARE(inet.publishBody(bodies.path(), QStringLiteral("big.bin"), target, 1), target);
+    const quint64 ticket = inet.commitBody(bodies.path(), QStringLiteral("big.bin"), target, 1);
+    QList<Inet::CommitReport> commits;
+    QTRY_VERIFY_WITH_TIMEOUT((commits += inet.takeCommitReports(), inet.commitsPending() == 0), 10000);
+    commits += inet.takeCommitReports();
+    QCOMPARE(commits.size(), 2);
+    QCOMPARE(commits.first().path, target);
+    QVERIFY(commits.last().ticket == ticket && commits.last().kind == Inet::CommitReport::Kind::Durable);
     QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
     QFile published(target);
     QVERIFY(published.open(QIODevice::ReadOnly));

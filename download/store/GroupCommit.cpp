@@ -1,0 +1,214 @@
+#include "download/store/GroupCommit.h"
+
+#include "base/FileIo.h"
+#include "download/FileError.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSet>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+struct GroupCommit::State
+{
+    struct Item
+    {
+        quint64 ticket = 0;
+        Body body;
+        int error = 0;
+    };
+
+    std::mutex mutex;
+    std::condition_variable toFlushReady;
+    std::condition_variable flushedReady;
+    std::deque<Item> toFlush;
+    std::vector<Item> flushed;
+    int flushing = 0;
+    QList<Report> reports;
+    // Not yet durable or failed; and of those, the part files not yet named.
+    QSet<quint64> pending;
+    QHash<quint64, QString> unnamed;
+    quint64 nextTicket = 1;
+    int idleFlushers = 0;
+    bool stopping = false;
+    bool abandoned = false;
+    std::function<void()> reportsWaiting;
+    // Touched only by the owner's thread.
+    std::vector<std::thread> threads;
+    bool namerStarted = false;
+
+    // With the mutex held.
+    void post(Report report)
+    {
+        if (!pending.contains(report.ticket))
+            return;
+        if (report.kind != Report::Kind::Named)
+            pending.remove(report.ticket);
+        const bool first = reports.isEmpty();
+        reports.append(std::move(report));
+        if (first && reportsWaiting)
+            reportsWaiting();
+    }
+};
+
+namespace {
+using Kind = GroupCommit::Report::Kind;
+
+// Names one flushed body; what it failed with otherwise.
+GroupCommit::Report nameOne(quint64 ticket, GroupCommit::Body &body, int flushError)
+{
+    if (flushError == 0) {
+        try {
+            return {Kind::Named, ticket, PartFile::name(body.file, body.dir, body.fileName, body.path, body.counter)};
+        } catch (const FileError &e) {
+            flushError = e.errnum();
+        }
+    }
+    PartFile::letGo(body.file);
+    return {Kind::Failed, ticket, QString(), flushError};
+}
+} // namespace
+
+GroupCommit::GroupCommit(std::function<void()> reportsWaiting)
+    : m(std::make_shared<State>())
+{
+    m->reportsWaiting = std::move(reportsWaiting);
+}
+
+GroupCommit::~GroupCommit()
+{
+    std::unique_lock lock(m->mutex);
+    m->stopping = true;
+    m->reportsWaiting = nullptr;
+    // A thread given up on may hang in a flush of a dead disk for good: it keeps the
+    // state alive by itself and names nothing when it comes back.
+    const bool finish = !m->abandoned;
+    std::vector<std::thread> threads = std::move(m->threads);
+    lock.unlock();
+    m->toFlushReady.notify_all();
+    m->flushedReady.notify_all();
+    for (std::thread &thread : threads) {
+        if (finish)
+            thread.join();
+        else
+            thread.detach();
+    }
+}
+
+quint64 GroupCommit::add(Body body)
+{
+    std::lock_guard lock(m->mutex);
+    const quint64 ticket = m->nextTicket++;
+    m->pending.insert(ticket);
+    m->unnamed.insert(ticket, body.file.path);
+    m->toFlush.push_back({ticket, std::move(body), 0});
+    if (!m->namerStarted) {
+        m->namerStarted = true;
+        m->threads.emplace_back(nameLoop, m);
+    }
+    // A body that finds no idle flusher gets a new one: on a slow disk every flush
+    // waits long, and bodies keep coming meanwhile.
+    if (qsizetype(m->toFlush.size()) > m->idleFlushers && int(m->threads.size()) - 1 < MaxFlushers)
+        m->threads.emplace_back(flushLoop, m);
+    else
+        m->toFlushReady.notify_one();
+    return ticket;
+}
+
+QList<GroupCommit::Report> GroupCommit::takeReports()
+{
+    std::lock_guard lock(m->mutex);
+    return std::exchange(m->reports, {});
+}
+
+int GroupCommit::pending() const
+{
+    std::lock_guard lock(m->mutex);
+    return int(m->pending.size());
+}
+
+bool GroupCommit::holds(const QString &partPath) const
+{
+    std::lock_guard lock(m->mutex);
+    for (const QString &path : std::as_const(m->unnamed)) {
+        if (path == partPath)
+            return true;
+    }
+    return false;
+}
+
+int GroupCommit::abandon()
+{
+    std::lock_guard lock(m->mutex);
+    m->abandoned = true;
+    const int left = int(m->pending.size());
+    m->pending.clear();
+    m->unnamed.clear();
+    m->reports.clear();
+    return left;
+}
+
+void GroupCommit::flushLoop(const std::shared_ptr<State> &s)
+{
+    std::unique_lock lock(s->mutex);
+    for (;;) {
+        ++s->idleFlushers;
+        s->toFlushReady.wait(lock, [&] { return !s->toFlush.empty() || s->stopping; });
+        --s->idleFlushers;
+        if (s->toFlush.empty())
+            return;
+        State::Item item = std::move(s->toFlush.front());
+        s->toFlush.pop_front();
+        ++s->flushing;
+        const bool wanted = !s->abandoned;
+        lock.unlock();
+        if (wanted)
+            item.error = FileIo::syncData(item.body.file.fd.get());
+        lock.lock();
+        --s->flushing;
+        s->flushed.push_back(std::move(item));
+        s->flushedReady.notify_one();
+    }
+}
+
+void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
+{
+    std::unique_lock lock(s->mutex);
+    for (;;) {
+        s->flushedReady.wait(lock, [&] {
+            return !s->flushed.empty() || (s->stopping && s->toFlush.empty() && s->flushing == 0);
+        });
+        if (s->flushed.empty())
+            return;
+        // Everything flushed so far forms the group: named one by one, then one flush
+        // of the folder makes all its names durable.
+        std::vector<State::Item> group = std::exchange(s->flushed, {});
+        QHash<QString, QList<quint64>> namedIn;
+        for (State::Item &item : group) {
+            if (s->abandoned) {
+                lock.unlock();
+                PartFile::letGo(item.body.file);
+                lock.lock();
+                continue;
+            }
+            lock.unlock();
+            Report report = nameOne(item.ticket, item.body, item.error);
+            lock.lock();
+            s->unnamed.remove(item.ticket);
+            if (report.kind == Kind::Named)
+                namedIn[item.body.dir].append(item.ticket);
+            s->post(std::move(report));
+        }
+        for (auto it = namedIn.cbegin(); it != namedIn.cend(); ++it) {
+            lock.unlock();
+            const int error = FileIo::syncFolder(QFile::encodeName(it.key()));
+            lock.lock();
+            for (const quint64 ticket : it.value())
+                s->post({error == 0 ? Kind::Durable : Kind::Failed, ticket, QString(), error});
+        }
+    }
+}

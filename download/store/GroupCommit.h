@@ -1,0 +1,71 @@
+#pragma once
+
+#include "download/store/PartFile.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+// Makes finished bodies durable behind the run, as many together as arrive meanwhile.
+// Each body's bytes are flushed as soon as it comes (several at once, in threads of
+// their own: a device serves flushes that wait side by side with one), then the body
+// is given its name, then the download folder is flushed once for every name given
+// since the last flush. Only then is a body durable, and only then may its entry
+// leave the list: a power cut at any moment leaves either a listed entry or a
+// complete file under a name the disk knows, never an empty one.
+class GroupCommit
+{
+public:
+    // How many flushes may wait side by side; more threads than the bodies of a slow
+    // disk's flush buy nothing.
+    static constexpr int MaxFlushers = 32;
+
+    struct Body
+    {
+        PartFile::Finished file;
+        QString dir;
+        QString fileName;
+        QString path;
+        int counter = 0;
+    };
+    struct Report
+    {
+        enum class Kind { Named, Failed, Durable };
+        Kind kind;
+        quint64 ticket;
+        // Named: the path the body got.
+        QString path;
+        // Failed: the errno.
+        int error = 0;
+    };
+
+    // reportsWaiting is called from a thread of the commit whenever reports wait where
+    // none did; it must only pass the word on.
+    explicit GroupCommit(std::function<void()> reportsWaiting);
+    // Finishes what was handed in, unless it was given up on.
+    ~GroupCommit();
+    GroupCommit(const GroupCommit &) = delete;
+    GroupCommit &operator=(const GroupCommit &) = delete;
+
+    // Takes a body over and returns its ticket.
+    quint64 add(Body body);
+    // What happened since the last call, in the order it happened: per body Named,
+    // then Durable, or Failed (the body then stays a part file when it can be
+    // continued, else it is removed).
+    QList<Report> takeReports();
+    // Bodies handed in and not yet durable, failed or given up on.
+    int pending() const;
+    // Whether a body in the part file at partPath still waits for its name.
+    bool holds(const QString &partPath) const;
+    // Names nothing more: the bodies not yet named stay part files and are never
+    // reported. Returns how many were given up on.
+    int abandon();
+
+private:
+    struct State;
+    static void flushLoop(const std::shared_ptr<State> &state);
+    static void nameLoop(const std::shared_ptr<State> &state);
+    std::shared_ptr<State> m;
+};
