@@ -9,7 +9,8 @@
 // SLOWFLUSH_COUNT names a file that always holds "<calls> <device flushes>".
 // SLOWFLUSH_ONLY limits the wait to files whose path holds that text.
 // SLOWFLUSH_FAIL makes the flushes of files whose path holds that text fail (EIO),
-// touching nothing: a disk that lost what it was given.
+// touching nothing: a disk that lost what it was given. In both, a text that ends in
+// '$' must end the path.
 
 #include <cerrno>
 #include <cstdio>
@@ -47,6 +48,10 @@ bool pathHas(int fd, const char *name)
     if (n < 0)
         return false;
     path[n] = '\0';
+    // A text ending in '$' must end the path.
+    const size_t length = std::strlen(text);
+    if (text[length - 1] == '$')
+        return size_t(n) >= length - 1 && std::strncmp(path + n - (length - 1), text, length - 1) == 0;
     return std::strstr(path, text) != nullptr;
 }
 

@@ -29,7 +29,8 @@ constexpr int RequestTimeoutMs = 1500;
 // The first pause before another try; the real second would make the retried rows slow.
 constexpr int RetryWaitMs = 20;
 
-enum class Setup { None, TakenNames, Leftovers, DownloadsIsFile, ListIsFolder, ReadOnlyDownloads, ReadOnlyList, ReadOnlyListMode, FullDisk, NameTakenMidBody };
+enum class Setup { None, TakenNames, Leftovers, DownloadsIsFile, ListIsFolder, ReadOnlyDownloads, ReadOnlyList, ReadOnlyListMode, FullDisk, NameTakenMidBody,
+                   BodyFlushFails, FolderFlushFails };
 
 struct Scenario
 {
@@ -42,6 +43,8 @@ struct Scenario
     QList<int> kept;
     // The files that must be new in the download folder: name -> "file:<bytes>".
     FolderState files;
+    // How many entries count as arrived, when that is not how many files appear.
+    int arrived = -1;
     int exitCode = 0;
     Setup setup = Setup::None;
     bool ipv6 = false;
@@ -712,6 +715,21 @@ private Q_SLOTS:
             s.setup = Setup::FullDisk;
             add("full disk", s);
         }
+        {
+            // The disk loses what it was given: nothing is named, both entries stay.
+            Scenario s;
+            s.lines = {QStringLiteral("a -> @S@/ok/a"), QStringLiteral("b -> @S@/ok/b")};
+            s.kept = {0, 1};
+            s.exitCode = 1;
+            s.setup = Setup::BodyFlushFails;
+            s.logSays = QStringLiteral("/Downloads/a nicht gespeichert: Ein-/Ausgabefehler (Code 5)");
+            add("flush of the bodies fails", s);
+            // Named after their bytes reached the disk, but the names may not have.
+            s.files = {{QStringLiteral("a"), okBody("a")}, {QStringLiteral("b"), okBody("b")}};
+            s.arrived = 0;
+            s.setup = Setup::FolderFlushFails;
+            add("flush of the download folder fails", s);
+        }
     }
 
     void run()
@@ -761,6 +779,10 @@ private Q_SLOTS:
         env.insert(QStringLiteral("QUORVEX_REQUEST_TIMEOUT_MS"), QString::number(RequestTimeoutMs));
         env.insert(QStringLiteral("QUORVEX_RETRY_WAIT_MS"), QString::number(RetryWaitMs));
         m_ca.trustIn(&env);
+        if (scenario.setup == Setup::BodyFlushFails)
+            ProgramFolder::slowDisk(&env, 0, {}, QStringLiteral("/.quorvex-part-"));
+        if (scenario.setup == Setup::FolderFlushFails)
+            ProgramFolder::slowDisk(&env, 0, {}, QStringLiteral("/Downloads$"));
         std::thread racer;
         if (scenario.setup == Setup::NameTakenMidBody) {
             racer = std::thread(takeNameMidBody, folder.downloads(), QStringLiteral("x"));
@@ -778,7 +800,7 @@ private Q_SLOTS:
         }
         // The end of the log says why; the whole of it is too long for a message.
         const QString tail = output.right(700) + QString::fromUtf8(result.err).right(200);
-        const int arrived = int(scenario.files.size());
+        const int arrived = scenario.arrived >= 0 ? scenario.arrived : int(scenario.files.size());
         const QString summary = QStringLiteral("Ergebnis: %1 geladen, %2 fehlgeschlagen")
                                     .arg(arrived)
                                     .arg(lines.size() - arrived);
@@ -839,6 +861,8 @@ private:
         switch (setup) {
         case Setup::None:
         case Setup::NameTakenMidBody:
+        case Setup::BodyFlushFails:
+        case Setup::FolderFlushFails:
             return;
         case Setup::TakenNames: {
             QVERIFY(QDir().mkpath(downloads + QStringLiteral("/taken.dir")));
