@@ -17,6 +17,8 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <csignal>
+
 using namespace ServerScript;
 
 class tst_BatchRun : public QObject
@@ -145,6 +147,37 @@ private Q_SLOTS:
         QVERIFY(!messages.filter(QStringLiteral("Status 500")).isEmpty());
         QCOMPARE(QString::fromUtf8(result.out).trimmed().split(u'\n').last(),
                  QStringLiteral("Ergebnis: 1 geladen, 8 fehlgeschlagen"));
+    }
+
+    void hangingDiskLetsSigtermEndTheRun()
+    {
+        // Every body's flush hangs. A run that waits for them forever still ends on
+        // SIGTERM within its bound: both entries listed, no body under a name.
+        TestServer server(QJsonObject{{QStringLiteral("/a.bin"), reply(200, "a")}, {QStringLiteral("/b.bin"), reply(200, "b")}});
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        ProgramFolder folder;
+        const QByteArray list = QStringLiteral("a.bin -> %1\r\nb.bin -> %2\r\n").arg(server.url("/a.bin"), server.url("/b.bin")).toUtf8();
+        folder.writeList(list);
+        QProcessEnvironment env = folder.environment();
+        ProgramFolder::slowDisk(&env, 600000, QStringLiteral("/.quorvex-part-"));
+        env.insert(QStringLiteral("QUORVEX_COMMIT_GIVE_UP_MS"), QStringLiteral("300"));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(folder.path());
+        process.start(folder.exe(), {QStringLiteral("/DOWNLOAD")});
+        QByteArray out;
+        for (int i = 0; i < 200 && out.count("Kommando: Cancel") < 2; ++i) {
+            process.waitForReadyRead(100);
+            out += process.readAllStandardOutput();
+        }
+        QCOMPARE(out.count("Kommando: Cancel"), 2);
+        QCOMPARE(::kill(pid_t(process.processId()), SIGTERM), 0);
+        QVERIFY(process.waitForFinished(20000));
+        out += process.readAllStandardOutput();
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(out.contains("### 2 fertige Downloads nach 0,3 s nicht auf dem Datenträger"), out.right(600).constData());
+        QCOMPARE(folder.readList(), list);
+        QCOMPARE(QDir(folder.downloads()).entryList(QDir::Files), QStringList());
     }
 
     void handEditedNamesStayInsideTheFolder()
