@@ -59,9 +59,17 @@ PartFile::Kept PartFile::findKept(const QString &dir, const QString &url)
     bool infoAbsent = false;
     const std::optional<PartInfo> info = PartInfo::read(m_infoPath, &infoAbsent);
     m_infoMayExist = !infoAbsent;
+    struct stat st;
+    if (infoAbsent && ::lstat(QFile::encodeName(m_path).constData(), &st) != 0 && errno == ENOENT) {
+        // Nothing of this URL here, as for most entries. Asked without removing: an
+        // unlink, even of nothing, waits for the folder while its names are synced.
+        m_clearPath = m_path;
+        m_path.clear();
+        m_infoPath.clear();
+        return {};
+    }
     // Without a description there is nothing to continue; what is left is only removed.
     UniqueFd fd(info ? ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC) : -1);
-    struct stat st;
     // A second link means the file was published under its name by a run killed
     // before it could drop this one: writing here would change the published file.
     const bool usable = info && info->url == url && fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)
