@@ -56,6 +56,15 @@ timeRun() {
     CPU="$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.3f", u + s }')"
 }
 
+# The peer's time with its output made durable at its end (the floor for a program
+# that loses nothing to a power cut): WALL plus the time of CMD, in SYNCED.
+syncedPeer() { # cmd...
+    local wall="$WALL" cpu="$CPU" rc="$RC"
+    timeRun "$work/synced.out" "$@"
+    SYNCED="$(awk -v a="$wall" -v b="$WALL" 'BEGIN { printf "%.3f", a + b }')"
+    WALL="$wall" CPU="$cpu" RC="$rc"
+}
+
 # A program folder as a user has it, with a list of the lines in LISTFILE (one
 # "name -> url" a line, written with CR LF).
 newProgram() { # dir [listfile]
@@ -67,7 +76,7 @@ newProgram() { # dir [listfile]
 # Runs quorvex /DOWNLOAD in DIR, timed; a run that does not end with 0 or leaves
 # entries in the list stops the bench.
 timeQuorvex() { # dir
-    timeRun "$1/quorvex.out" env "${trustEnv[@]}" "$1/quorvex" /DOWNLOAD
+    timeRun "$1/quorvex.out" env "${trustEnv[@]}" "${diskEnv[@]}" "$1/quorvex" /DOWNLOAD
     if [ "$RC" -ne 0 ] || [ -s "$1/URL-Liste.INI" ]; then
         echo "bench: quorvex /DOWNLOAD in $1 ended with $RC, $(grep -c . "$1/URL-Liste.INI") entries left" >&2
         tail -n 20 "$1/quorvex.out" >&2

@@ -61,7 +61,7 @@ cmake --build "$build" --target quorvex -j2 >/dev/null
 testedBinary="${QUORVEX_BENCH_BINARY:-$build/quorvex}"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/quorvex-profile.XXXXXX")"
-pids=() mounts=() trustEnv=()
+pids=() mounts=() trustEnv=() diskEnv=()
 cleanup() {
     local pid
     for pid in "${pids[@]}"; do

@@ -17,10 +17,13 @@ Usage: bench/run.sh [options]
   -p, --pairs N      counted pairs per paired case (default 7)
   -w, --warmup N     warm-up pairs, not counted (default 1)
   -c, --cases LIST   comma-separated subset of:
-                     big,many,tiny,real,https-many,https-big,memory,disk,start,idle,log
+                     big,many,tiny,slow-disk,real,https-many,https-big,memory,disk,start,idle,log
       --big-mib N    big: one body of N MiB against curl (default 256)
       --many N       many: N bodies of 4 KiB against wget -i (default 1000)
       --tiny N       tiny: N bodies of 100 bytes against wget -i (default 10000)
+      --slow N       slow-disk: N bodies of 4 KiB against wget -i, both on a disk
+                     whose flushes take --flush-ms longer (default 300)
+      --flush-ms N   slow-disk: the time a flush takes (default 10)
       --real-mib N   real-speed: N MiB at 20 MiB/s against curl (default 64)
       --https-many N https-many: N bodies of 4 KiB over https against
                      wget --no-http-keep-alive -i, a connection per file (default 300)
@@ -41,7 +44,7 @@ EOF
 benchDir="$(cd "$(dirname "$0")" && pwd)"
 here="$(cd "$benchDir/.." && pwd)"
 pairs="" warmup=1 cases="" bigMiB="" many="" tiny="" realMiB="" memMiB="" diskMiB="" quick=""
-httpsMany="" httpsMiB=""
+httpsMany="" httpsMiB="" slow="" flushMs=10
 number() { [[ "$2" =~ ^[0-9]+$ ]] || { echo "bench: $1 needs a number, not '$2'" >&2; exit 2; }; echo "$2"; }
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -51,6 +54,8 @@ while [ $# -gt 0 ]; do
     --big-mib) bigMiB="$(number "$1" "${2:-}")"; shift ;;
     --many) many="$(number "$1" "${2:-}")"; shift ;;
     --tiny) tiny="$(number "$1" "${2:-}")"; shift ;;
+    --slow) slow="$(number "$1" "${2:-}")"; shift ;;
+    --flush-ms) flushMs="$(number "$1" "${2:-}")"; shift ;;
     --real-mib) realMiB="$(number "$1" "${2:-}")"; shift ;;
     --https-many) httpsMany="$(number "$1" "${2:-}")"; shift ;;
     --https-mib) httpsMiB="$(number "$1" "${2:-}")"; shift ;;
@@ -65,15 +70,15 @@ while [ $# -gt 0 ]; do
 done
 if [ -n "$quick" ]; then
     : "${pairs:=3}" "${bigMiB:=32}" "${many:=200}" "${tiny:=1000}" "${realMiB:=8}" "${memMiB:=64}" "${diskMiB:=16}"
-    : "${httpsMany:=100}" "${httpsMiB:=16}"
+    : "${httpsMany:=100}" "${httpsMiB:=16}" "${slow:=100}"
 fi
 : "${pairs:=7}" "${bigMiB:=256}" "${many:=1000}" "${tiny:=10000}" "${realMiB:=64}" "${memMiB:=1024}" "${diskMiB:=64}"
-: "${httpsMany:=300}" "${httpsMiB:=64}"
+: "${httpsMany:=300}" "${httpsMiB:=64}" "${slow:=300}"
 [ "$pairs" -ge 1 ] || { echo "bench: at least one pair" >&2; exit 2; }
-for n in "$bigMiB" "$many" "$tiny" "$realMiB" "$memMiB" "$diskMiB" "$httpsMany" "$httpsMiB"; do
+for n in "$bigMiB" "$many" "$tiny" "$slow" "$realMiB" "$memMiB" "$diskMiB" "$httpsMany" "$httpsMiB"; do
     [ "$n" -ge 1 ] || { echo "bench: sizes and counts start at 1" >&2; exit 2; }
 done
-allCases=big,many,tiny,real,https-many,https-big,memory,disk,start,idle,log
+allCases=big,many,tiny,slow-disk,real,https-many,https-big,memory,disk,start,idle,log
 cases="${cases:-$allCases}"
 for c in ${cases//,/ }; do
     [[ ",$allCases," == *",$c,"* ]] || { echo "bench: unknown case '$c'" >&2; exit 2; }
@@ -88,7 +93,7 @@ source "$benchDir/lib.sh"
 build="${QUORVEX_BENCH_BUILD:-$here/build-bench}"
 say "build (Release) in $build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target quorvex bench_writelog bench_idle -j2 >/dev/null
+cmake --build "$build" --target quorvex bench_writelog bench_idle slowflush -j2 >/dev/null
 # Another build of the program to measure (an earlier commit's, for figures before a
 # change); the bench's own helpers still come from this checkout.
 testedBinary="${QUORVEX_BENCH_BINARY:-$build/quorvex}"
@@ -105,12 +110,13 @@ want https-many && needKiB=$((needKiB + (2 * (warmup + pairs) + 1 + warmup + pai
 want memory && needKiB=$((needKiB + 3 * (memMiB << 10) + (16 << 10) * 3))
 want many && needKiB=$((needKiB + (2 * (warmup + pairs) + 1) * many * $(blocks 4096)))
 want tiny && needKiB=$((needKiB + (2 * (warmup + pairs) + 1) * tiny * $(blocks 100)))
+want slow-disk && needKiB=$((needKiB + (2 * (warmup + pairs) + 1) * slow * $(blocks 4096)))
 want disk && needKiB=$((needKiB + (diskMiB << 10)))
 freeKiB="$(df -Pk "$tmp" | awk 'NR == 2 { print $4 }')"
 [ "$freeKiB" -ge "$needKiB" ] || die "$tmp has $((freeKiB / 1024)) MiB free, needs $((needKiB / 1024)) MiB"
 
 work="$(mktemp -d "$tmp/quorvex-bench.XXXXXX")"
-pids=() mounts=() trustEnv=()
+pids=() mounts=() trustEnv=() diskEnv=()
 cleanup() {
     local pid m
     for pid in "${pids[@]}"; do
@@ -155,6 +161,7 @@ EOF
 }
 want many && makeListCase many "$many" 4096
 want tiny && makeListCase tiny "$tiny" 100
+want slow-disk && makeListCase slow-disk "$slow" 4096
 want https-many && makeListCase https-many "$httpsMany" 4096 "$tlsBase"
 settle
 
@@ -175,6 +182,7 @@ runOne() { # name url tool pair
         mkdir -p "$d"
         timeRun "$d/curl.out" curl -sS --cacert "$trust" -o "$d/$1" "$2"
         [ "$RC" -eq 0 ] || die "curl ended with $RC: $(cat "$d/curl.out")"
+        syncedPeer sync "$d/$1"
         sameFile "$d/$1" "$files/$1"
     fi
     rm -rf "$d"
@@ -191,19 +199,29 @@ runListCase() { # case count tool pair [wget option...]
         timeQuorvex "$d"
         sameFolder "$d/Downloads" "$files/$1" "$2" $deep
     else
-        timeRun "$d.out" wget -q --ca-certificate="$trust" "${@:5}" -i "$work/$1.wlist" -P "$d"
+        timeRun "$d.out" env "${diskEnv[@]}" wget -q --ca-certificate="$trust" "${@:5}" -i "$work/$1.wlist" -P "$d"
         [ "$RC" -eq 0 ] || die "wget ended with $RC: $(tail -n 5 "$d.out")"
+        syncedPeer sync -f "$d"
         sameFolder "$d" "$files/$1" "$2" $deep
     fi
 }
 runMany() { runListCase many "$many" "$@"; }
 runTiny() { runListCase tiny "$tiny" "$@"; }
+# Both programs on the slow disk; Quorvex's device flushes are counted.
+runSlowDisk() {
+    local count="$work/slow-disk-$2-$1.count"
+    diskEnv=(LD_PRELOAD="$build/bench/libslowflush.so" SLOWFLUSH_MS="$flushMs" SLOWFLUSH_COUNT="$count")
+    runListCase slow-disk "$slow" "$@"
+    diskEnv=()
+    if [ "$1" = q ] && [ "$2" -gt "$warmup" ]; then awk '{ print $2 }' "$count" >>"$work/slow-disk.flushes"; fi
+}
 # The peer that, like Quorvex, opens a new connection (and TLS session) per file.
 runHttpsMany() { runListCase https-many "$httpsMany" "$@" --no-http-keep-alive; }
 
 pairCase() { # case runner peer detail
-    local i qw qc pw pc
+    local i qw qc pw pc ps
     : >"$work/$1.pairs"
+    : >"$work/$1-synced.pairs"
     say "$1 (load $(cut -d' ' -f1 /proc/loadavg))"
     for i in $(seq 1 $((warmup + pairs))); do
         # Every other pair the peer goes first (A B, B A, A B, ...): what one run leaves
@@ -214,17 +232,20 @@ pairCase() { # case runner peer detail
             qw="$WALL" qc="$CPU"
             settle
             "$2" p "$i"
-            pw="$WALL" pc="$CPU"
+            pw="$WALL" pc="$CPU" ps="$SYNCED"
         else
             "$2" p "$i"
-            pw="$WALL" pc="$CPU"
+            pw="$WALL" pc="$CPU" ps="$SYNCED"
             settle
             "$2" q "$i"
             qw="$WALL" qc="$CPU"
         fi
         settle
         WALL="$pw" CPU="$pc"
-        if [ "$i" -gt "$warmup" ]; then echo "$qw $WALL $qc $CPU" >>"$work/$1.pairs"; fi
+        if [ "$i" -gt "$warmup" ]; then
+            echo "$qw $WALL $qc $CPU" >>"$work/$1.pairs"
+            echo "$qw $ps $qc $CPU" >>"$work/$1-synced.pairs"
+        fi
         printf '   pair %d%s: quorvex %s s   %s %s s\n' "$i" "$([ "$i" -le "$warmup" ] && echo ' (warm-up)')" "$qw" "$3" "$WALL" >&2
     done
     setAside "$1"
@@ -234,14 +255,26 @@ pairCase() { # case runner peer detail
 if want big; then
     pairCase big runBig curl "$bigMiB MiB"
     goal big "$RATIO" 1.3 "quorvex/curl $(printf %.2f "$RATIO")" "<= 1.3" $BUSY
+    pairLine big-synced 'curl + sync' "$bigMiB MiB, the peer's file synced at its end"
+    goal big-sync "$RATIO" 1 "quorvex/(curl + sync) $(printf %.2f "$RATIO")" "< 1" $BUSY
 fi
 if want many; then
     pairCase many runMany 'wget -i' "$many x 4 KiB"
     goal many "$RATIO" 1.5 "quorvex/wget -i $(printf %.2f "$RATIO")" "<= 1.5" $BUSY
+    pairLine many-synced 'wget -i + sync -f' "$many x 4 KiB, the peer made durable at its end"
+    goal many-sync "$RATIO" 1.3 "quorvex/(wget -i + sync -f) $(printf %.2f "$RATIO")" "<= 1.3" $BUSY
 fi
 if want tiny; then
     pairCase tiny runTiny 'wget -i' "$tiny x 100 B"
     goal tiny "$RATIO" 1.5 "quorvex/wget -i $(printf %.2f "$RATIO")" "<= 1.5" $BUSY
+fi
+if want slow-disk; then
+    : >"$work/slow-disk.flushes"
+    pairCase slow-disk runSlowDisk 'wget -i' "$slow x 4 KiB, a flush taking $flushMs ms more, both programs"
+    goal slow-disk "$RATIO" 2 "quorvex/wget -i $(printf %.2f "$RATIO")" "<= 2" $BUSY
+    perEntry="$(sort -g "$work/slow-disk.flushes" | awk -v n="$slow" '{ v[NR] = $1 } END { printf "%.3f", v[int((NR + 1) / 2)] / n }')"
+    row "" "quorvex: $perEntry device flushes an entry (median of the pairs)"
+    goal slow-flush "$perEntry" 0.3 "quorvex flushes an entry $perEntry" "<= 0.3"
 fi
 if want https-many; then
     pairCase https-many runHttpsMany 'wget --no-http-keep-alive -i' "$httpsMany x 4 KiB over https"
