@@ -50,5 +50,7 @@ QString CommandLine::UsageText()
         "Umgebungsvariablen (für Tests):\n"
         "  QUORVEX_REQUEST_TIMEOUT_MS   Zeitlimit einer Anfrage in ms (sonst 45000)\n"
         "  QUORVEX_RETRY_WAIT_MS        erste Pause vor einem neuen Versuch in ms\n"
-        "                               (sonst 1000)\n");
+        "                               (sonst 1000)\n"
+        "  QUORVEX_COMMIT_GIVE_UP_MS    beim Beenden längstes Warten auf den\n"
+        "                               Datenträger in ms (sonst 20000)\n");
 }
