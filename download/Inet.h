@@ -66,7 +66,8 @@ public:
     // Hands the finished body to the disk, behind the next requests: its bytes are
     // flushed, it is named (path when free, else the next free numbered name of
     // fileName in dir after counter), and the folder is flushed, together with the
-    // bodies handed in meanwhile. Each step is reported (commitsReported). Returns
+    // bodies handed in meanwhile. A name other than path, the end and a failure are
+    // reported (commitsReported). Returns
     // the body's ticket; throws FileError when its last bytes cannot be written.
     quint64 commitBody(const QString &dir, const QString &fileName, const QString &path, int counter);
     struct CommitReport

@@ -201,7 +201,9 @@ void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
             s->unnamed.remove(item.ticket);
             if (report.kind == Kind::Named)
                 namedIn[item.body.dir].append(item.ticket);
-            s->post(std::move(report));
+            // A body that got the name it was meant to have has nothing to tell yet.
+            if (report.kind != Kind::Named || report.path != item.body.path)
+                s->post(std::move(report));
         }
         for (auto it = namedIn.cbegin(); it != namedIn.cend(); ++it) {
             lock.unlock();

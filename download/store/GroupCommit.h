@@ -51,9 +51,9 @@ public:
 
     // Takes a body over and returns its ticket.
     quint64 add(Body body);
-    // What happened since the last call, in the order it happened: per body Named,
-    // then Durable, or Failed (the body then stays a part file when it can be
-    // continued, else it is removed).
+    // What happened since the last call, in the order it happened: per body Named
+    // (only when it got another name than its path), then Durable; or Failed (the
+    // body then stays a part file when it can be continued, else it is removed).
     QList<Report> takeReports();
     // Bodies handed in and not yet durable, failed or given up on.
     int pending() const;

@@ -524,8 +524,8 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     QList<Inet::CommitReport> commits;
     QTRY_VERIFY_WITH_TIMEOUT((commits += inet.takeCommitReports(), inet.commitsPending() == 0), 10000);
     commits += inet.takeCommitReports();
-    QCOMPARE(commits.size(), 2);
-    QCOMPARE(commits.first().path, target);
+    // Its name was free: only its end is told.
+    QCOMPARE(commits.size(), 1);
     QVERIFY(commits.last().ticket == ticket && commits.last().kind == Inet::CommitReport::Kind::Durable);
     QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
     QFile published(target);
