@@ -60,7 +60,7 @@ public:
     // right after must not leave the display on an old figure.
     QTimer m_progressLate;
     qint64 m_progressShown = -1;
-    // Last: its threads may still report while the rest goes.
+    // Declared last, destroyed first: its threads end before what they report to.
     GroupCommit m_commit;
 };
 

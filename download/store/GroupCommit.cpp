@@ -35,7 +35,8 @@ struct GroupCommit::State
     quint64 nextTicket = 1;
     int idleFlushers = 0;
     bool stopping = false;
-    bool abandoned = false;
+    // Bodies with a lower ticket were given up on.
+    quint64 abandonedBefore = 0;
     std::function<void()> reportsWaiting;
     // Touched only by the owner's thread.
     std::vector<std::thread> threads;
@@ -86,7 +87,7 @@ GroupCommit::~GroupCommit()
     m->reportsWaiting = nullptr;
     // A thread given up on may hang in a flush of a dead disk for good: it keeps the
     // state alive by itself and names nothing when it comes back.
-    const bool finish = !m->abandoned;
+    const bool finish = m->abandonedBefore == 0;
     std::vector<std::thread> threads = std::move(m->threads);
     lock.unlock();
     m->toFlushReady.notify_all();
@@ -144,7 +145,7 @@ bool GroupCommit::holds(const QString &partPath) const
 int GroupCommit::abandon()
 {
     std::lock_guard lock(m->mutex);
-    m->abandoned = true;
+    m->abandonedBefore = m->nextTicket;
     const int left = int(m->pending.size());
     m->pending.clear();
     m->unnamed.clear();
@@ -164,7 +165,7 @@ void GroupCommit::flushLoop(const std::shared_ptr<State> &s)
         State::Item item = std::move(s->toFlush.front());
         s->toFlush.pop_front();
         ++s->flushing;
-        const bool wanted = !s->abandoned;
+        const bool wanted = item.ticket >= s->abandonedBefore;
         lock.unlock();
         if (wanted)
             item.error = FileIo::syncData(item.body.file.fd.get());
@@ -189,7 +190,7 @@ void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
         std::vector<State::Item> group = std::exchange(s->flushed, {});
         QHash<QString, QList<quint64>> namedIn;
         for (State::Item &item : group) {
-            if (s->abandoned) {
+            if (item.ticket < s->abandonedBefore) {
                 lock.unlock();
                 PartFile::letGo(item.body.file);
                 lock.lock();

@@ -59,8 +59,8 @@ public:
     int pending() const;
     // Whether a body in the part file at partPath still waits for its name.
     bool holds(const QString &partPath) const;
-    // Names nothing more: the bodies not yet named stay part files and are never
-    // reported. Returns how many were given up on.
+    // Names none of the bodies handed in so far that are not named yet: they stay
+    // part files and are never reported. Returns how many were given up on.
     int abandon();
 
 private:
