@@ -208,6 +208,18 @@ QString Inet::publishBody(const QString &dir, const QString &fileName, const QSt
     return d->m_body.publish(dir, fileName, path, counter);
 }
 
+Inet::FileName Inet::suggestedFileName(const QString &derivedName) const
+{
+    const ResponseName::Choice choice = d->m_transfer.responseName().choose(derivedName);
+    switch (choice.source) {
+    case ResponseName::Source::Server: return {choice.name, NameSource::Server};
+    case ResponseName::Source::Redirect: return {choice.name, NameSource::Redirect};
+    case ResponseName::Source::Address: return {choice.name, NameSource::Address};
+    case ResponseName::Source::List: break;
+    }
+    return {choice.name, NameSource::List};
+}
+
 void Inet::Cancel()
 {
     d->stop();

@@ -67,6 +67,21 @@ public:
     // name of fileName in dir after *counter. Returns the path used; throws FileError.
     QString publishBody(const QString &dir, const QString &fileName, const QString &path, int counter);
 
+    // Where the name of a finished body comes from: the list, the server's
+    // Content-Disposition, the final URL of a redirect, or the link with its %XX
+    // escapes decoded.
+    enum class NameSource { List, Server, Redirect, Address };
+    struct FileName
+    {
+        QString name;
+        NameSource source = NameSource::List;
+    };
+    // For a finished body whose list name was derived from its link: the name a
+    // browser would give it, fit for the download folder (one segment, no controls,
+    // no invisible or direction characters, no leading dots). derivedName itself,
+    // made safe, when the response suggests nothing better.
+    FileName suggestedFileName(const QString &derivedName) const;
+
     // Ends the current request and its connection. An unpublished body stays in its
     // part file for the next request of its URL when it can be continued.
     void Cancel();

@@ -70,6 +70,7 @@ void HttpTransfer::reset()
     m_retryAfterS = -1;
     m_startOver = false;
     m_kept.clear();
+    m_name.clear();
 }
 
 void HttpTransfer::releaseEasy()
@@ -248,6 +249,7 @@ bool HttpTransfer::takeBody(long status)
         return false;
     }
     m_bodyTaken = true;
+    m_name.take(m_easy.get(), m_policy.hops() > 0);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "download/request/CurlHandles.h"
 #include "download/request/KeptBody.h"
 #include "download/request/RequestPolicy.h"
+#include "download/request/ResponseName.h"
 #include "download/request/StallRule.h"
 
 #include <QElapsedTimer>
@@ -67,6 +68,8 @@ public:
     int retryAfterS() const { return m_retryAfterS; }
     // Where this request took up the kept body; 0 when the body came from its start.
     qint64 resumedFrom() const { return m_kept.resumedFrom(); }
+    // What the response that brought the body says about its name.
+    const ResponseName &responseName() const { return m_name; }
 
 private:
     using Phase = StallRule::Phase;
@@ -137,4 +140,5 @@ private:
     int m_httpStatus = 0;
     qint64 m_received = 0;
     qint64 m_announced = -1;
+    ResponseName m_name;
 };

@@ -166,13 +166,8 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         fileName.prepend(u'_');
     int counter = 0;
     QString path;
-    try {
-        path = Inet::chooseLocalPath(m_downloadDir, fileName, &counter);
-    } catch (const FileError &e) {
-        logFailure(m_log, QStringLiteral("Kein freier Dateiname für ") + fileName + QStringLiteral(": ") + e.description(),
-                   e.errnum());
+    if (!planPath(fileName, &path, &counter))
         return Outcome::Failed;
-    }
     const QString &url = entry.url;
 
     m_inet->setRequestTimeout(Inet::DefaultRequestTimeoutS);
@@ -187,7 +182,7 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         return Outcome::Aborted;
     }
 
-    Outcome outcome = readBody(path, sinceRequest);
+    Outcome outcome = takeResponseName(entry, &fileName, &path, &counter) ? readBody(path, sinceRequest) : Outcome::Failed;
     m_log->WriteLog(QStringLiteral("Kommando: Datei schließen"));
     if (outcome == Outcome::Arrived) {
         try {
@@ -210,6 +205,38 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         m_list->SaveUrlList();
     }
     return outcome;
+}
+
+bool DownloadRun::planPath(const QString &fileName, QString *path, int *counter)
+{
+    try {
+        *path = Inet::chooseLocalPath(m_downloadDir, fileName, counter);
+        return true;
+    } catch (const FileError &e) {
+        logFailure(m_log, QStringLiteral("Kein freier Dateiname für ") + fileName + QStringLiteral(": ") + e.description(),
+                   e.errnum());
+        return false;
+    }
+}
+
+// A name the user wrote into the list stays as it is; one derived from the link gives
+// way to the name the response suggests, and the path is chosen again for it.
+bool DownloadRun::takeResponseName(const UrlEntry &entry, QString *fileName, QString *path, int *counter)
+{
+    if (entry.fileName != fileNameFromUrl(entry.url))
+        return true;
+    const Inet::FileName suggested = m_inet->suggestedFileName(entry.fileName);
+    if (suggested.source == Inet::NameSource::List || suggested.name == *fileName)
+        return true;
+    const QString from = suggested.source == Inet::NameSource::Server     ? QStringLiteral("Name vom Server: ")
+                         : suggested.source == Inet::NameSource::Redirect ? QStringLiteral("Name aus der Weiterleitung: ")
+                                                                          : QStringLiteral("Name aus der Adresse: ");
+    m_log->WriteLog(from + safeText(suggested.name));
+    *fileName = suggested.name;
+    *counter = 0;
+    if (m_progress)
+        m_progress->rename(*fileName);
+    return planPath(*fileName, path, counter);
 }
 
 // Requests url until it arrives or fails for good. A failure that may pass is tried
