@@ -84,8 +84,11 @@ Inet::Private::~Private()
 
 void Inet::Private::queue(qint16 state)
 {
-    if (state == ResponseCompleted && !m_transfer.failed())
+    if (state == ResponseCompleted && !m_transfer.failed()) {
         m_complete = true;
+        // Set on the file itself, so that it goes wherever and whenever it is published.
+        m_body.setOrigin(m_transfer.source());
+    }
     m_pending.push_back({state, m_transfer.code(), m_transfer.info()});
 }
 

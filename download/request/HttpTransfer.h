@@ -70,6 +70,8 @@ public:
     qint64 resumedFrom() const { return m_kept.resumedFrom(); }
     // What the response that brought the body says about its name.
     const ResponseName &responseName() const { return m_name; }
+    // The list's URL without credentials.
+    QByteArray source() const { return m_policy.source(); }
 
 private:
     using Phase = StallRule::Phase;

@@ -20,6 +20,8 @@
 
 #include <optional>
 
+#include <sys/xattr.h>
+
 namespace {
 using namespace ServerScript;
 
@@ -112,6 +114,8 @@ private Q_SLOTS:
     void progress();
     void cancelAndReuse();
     void largeBodyGoesIntoOnePartFile();
+    void publishedFileKeepsItsOrigin_data();
+    void publishedFileKeepsItsOrigin();
     void partFileCannotBeMade();
 
 private:
@@ -531,6 +535,34 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     QVERIFY(rec.waitForEnd());
     QCOMPARE(inet.ResponseCode(), 404);
     QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
+}
+
+void TestInet::publishedFileKeepsItsOrigin_data()
+{
+    QTest::addColumn<QString>("userInfo");
+    QTest::newRow("plain link") << "";
+    QTest::newRow("user name and password") << "anna:geheim@";
+    QTest::newRow("user name only") << "anna@";
+}
+
+void TestInet::publishedFileKeepsItsOrigin()
+{
+    QFETCH(QString, userInfo);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Inet inet;
+    inet.setPartDir(dir.path());
+    Recorder rec(inet);
+    const QString url = m_server->url(QStringLiteral("/query?x=1"));
+    inet.Execute(QString(url).replace(QStringLiteral("http://"), QStringLiteral("http://") + userInfo));
+    QVERIFY(rec.waitForEnd());
+    QCOMPARE(readBody(inet), QByteArray("with query"));
+    const QString path = inet.publishBody(dir.path(), QStringLiteral("q"), dir.filePath(QStringLiteral("q")), 1);
+    char value[512] = {};
+    const ssize_t size = ::getxattr(QFile::encodeName(path).constData(), "user.xdg.origin.url", value, sizeof value);
+    if (size < 0 && errno == ENOTSUP)
+        QSKIP("no extended attributes on the temporary folder's file system");
+    QCOMPARE(QByteArray(value, int(std::max<ssize_t>(size, 0))), url.toUtf8());
 }
 
 void TestInet::partFileCannotBeMade()
