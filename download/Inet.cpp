@@ -50,6 +50,7 @@ public:
     quint64 m_generation = 0;
     bool m_chunkHanded = false;
     bool m_complete = false;
+    bool m_named = false;
 
     std::deque<Report> m_pending;
     std::optional<Report> m_shown; // what ResponseCode/Info say while a state is emitted
@@ -70,6 +71,10 @@ Inet::Private::Private(Inet *owner)
             static_cast<HttpTransfer *>(owner)->hopDone(easy, result);
     });
     m_driver.setAfterAction([this] {
+        if (!m_named && m_transfer.bodyTaken()) {
+            m_named = true;
+            Q_EMIT q->bodyStarted();
+        }
         reportProgress(false);
         flush();
     });
@@ -139,6 +144,7 @@ void Inet::Private::stop()
     m_body.close();
     m_chunkHanded = false;
     m_complete = false;
+    m_named = false;
     m_progressShown = -1;
     m_progressLate.stop();
     m_sinceProgress.invalidate();

@@ -108,6 +108,9 @@ Q_SIGNALS:
     // While the body arrives, at most about four times a second, and once when it is
     // complete; total is -1 when the server did not say.
     void progress(qint64 received, qint64 total);
+    // Once per request, when the answer whose body is the file has its head in: from
+    // here on suggestedFileName knows what the server said.
+    void bodyStarted();
 
 private:
     class Private;

@@ -55,6 +55,8 @@ public:
     void hopDone(CURL *easy, CURLcode result);
 
     bool running() const { return bool(m_easy); }
+    // The current hop's answer is the one whose body is the file.
+    bool bodyTaken() const { return m_bodyTaken; }
     bool failed() const { return m_failed; }
     qint32 code() const { return m_code; }
     QString info() const { return m_info; }

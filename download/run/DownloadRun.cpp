@@ -177,7 +177,11 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         m_progress->begin(k, fileName);
     QElapsedTimer sinceRequest;
     sinceRequest.start();
-    if (!fetch(url)) {
+    // The title shows the name the answer suggests as soon as its head is in.
+    const QMetaObject::Connection named = QObject::connect(m_inet, &Inet::bodyStarted, m_inet, [&] { showName(entry); });
+    const bool fetched = fetch(url);
+    QObject::disconnect(named);
+    if (!fetched) {
         m_inet->Cancel();
         return Outcome::Aborted;
     }
@@ -234,9 +238,13 @@ bool DownloadRun::takeResponseName(const UrlEntry &entry, QString *fileName, QSt
     m_log->WriteLog(from + safeText(suggested.name));
     *fileName = suggested.name;
     *counter = 0;
-    if (m_progress)
-        m_progress->rename(*fileName);
     return planPath(*fileName, path, counter);
+}
+
+void DownloadRun::showName(const UrlEntry &entry)
+{
+    if (m_progress && entry.fileName == fileNameFromUrl(entry.url))
+        m_progress->rename(m_inet->suggestedFileName(entry.fileName).name);
 }
 
 // Requests url until it arrives or fails for good. A failure that may pass is tried

@@ -60,6 +60,7 @@ private:
     Outcome downloadEntry(int k);
     bool planPath(const QString &fileName, QString *path, int *counter);
     bool takeResponseName(const UrlEntry &entry, QString *fileName, QString *path, int *counter);
+    void showName(const UrlEntry &entry);
     bool fetch(const QString &url);
     Outcome readBody(const QString &path, const QElapsedTimer &sinceRequest);
 
