@@ -224,10 +224,11 @@ bool DownloadRun::planPath(const QString &fileName, QString *path, int *counter)
 }
 
 // A name the user wrote into the list stays as it is; one derived from the link gives
-// way to the name the response suggests, and the path is chosen again for it.
+// way to the name the response suggests, and the path is chosen again for it. A
+// request that failed names nothing.
 bool DownloadRun::takeResponseName(const UrlEntry &entry, QString *fileName, QString *path, int *counter)
 {
-    if (entry.fileName != fileNameFromUrl(entry.url))
+    if (entry.fileName != fileNameFromUrl(entry.url) || m_inet->ResponseCode() != 0)
         return true;
     const Inet::FileName suggested = m_inet->suggestedFileName(entry.fileName);
     if (suggested.source == Inet::NameSource::List || suggested.name == *fileName)
