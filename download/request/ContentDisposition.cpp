@@ -22,12 +22,17 @@ bool isTokenChar(char c)
     return QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
 }
 
+std::optional<QString> fromUtf8(QByteArrayView bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    return utf8.hasError() ? std::nullopt : std::optional<QString>(std::move(text));
+}
+
 // Raw bytes of a plain filename: UTF-8 when they are, else ISO-8859-1 as HTTP has it.
 QString fromRaw(QByteArrayView bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    const QString text = utf8.decode(bytes);
-    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+    return fromUtf8(bytes).value_or(QString::fromLatin1(bytes));
 }
 
 // charset'language'value with %XX escapes (RFC 8187); nothing for anything else,
@@ -57,13 +62,7 @@ std::optional<QString> extValue(QByteArrayView value)
     }
     if (charset == "iso-8859-1")
         return QString::fromLatin1(bytes);
-    if (charset != "utf-8")
-        return std::nullopt;
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    const QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        return std::nullopt;
-    return text;
+    return charset == "utf-8" ? fromUtf8(bytes) : std::nullopt;
 }
 
 class Reader
