@@ -28,3 +28,19 @@ inline Digits parseDigits(QByteArrayView text, qint64 *value)
     *value = n;
     return Digits::Number;
 }
+
+// The byte a %XX escape at text[at] stands for (RFC 3986), or -1 when there is none.
+inline int percentEscape(QByteArrayView text, qsizetype at)
+{
+    const auto hex = [](char c) {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        c = char(c | 0x20);
+        return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    if (at + 2 >= text.size() || text[at] != '%')
+        return -1;
+    const int high = hex(text[at + 1]);
+    const int low = hex(text[at + 2]);
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
+}

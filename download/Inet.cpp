@@ -52,6 +52,7 @@ public:
     quint64 m_generation = 0;
     bool m_chunkHanded = false;
     bool m_complete = false;
+    bool m_named = false;
 
     std::deque<Report> m_pending;
     std::optional<Report> m_shown; // what ResponseCode/Info say while a state is emitted
@@ -75,6 +76,10 @@ Inet::Private::Private(Inet *owner)
             static_cast<HttpTransfer *>(owner)->hopDone(easy, result);
     });
     m_driver.setAfterAction([this] {
+        if (!m_named && m_transfer.bodyTaken()) {
+            m_named = true;
+            Q_EMIT q->bodyStarted();
+        }
         reportProgress(false);
         flush();
     });
@@ -89,8 +94,11 @@ Inet::Private::~Private()
 
 void Inet::Private::queue(qint16 state)
 {
-    if (state == ResponseCompleted && !m_transfer.failed())
+    if (state == ResponseCompleted && !m_transfer.failed()) {
         m_complete = true;
+        // Set on the file itself, so that it goes wherever and whenever it is published.
+        m_body.setOrigin(m_transfer.source());
+    }
     m_pending.push_back({state, m_transfer.code(), m_transfer.info()});
 }
 
@@ -141,6 +149,7 @@ void Inet::Private::stop()
     m_body.close();
     m_chunkHanded = false;
     m_complete = false;
+    m_named = false;
     m_progressShown = -1;
     m_progressLate.stop();
     m_sinceProgress.invalidate();
@@ -235,6 +244,18 @@ bool Inet::committing(const QString &url) const
 int Inet::abandonCommits()
 {
     return d->m_commit.abandon();
+}
+
+Inet::FileName Inet::suggestedFileName(const QString &derivedName) const
+{
+    const ResponseName::Choice choice = d->m_transfer.responseName().choose(derivedName);
+    switch (choice.source) {
+    case ResponseName::Source::Server: return {choice.name, NameSource::Server};
+    case ResponseName::Source::Redirect: return {choice.name, NameSource::Redirect};
+    case ResponseName::Source::Address: return {choice.name, NameSource::Address};
+    case ResponseName::Source::List: break;
+    }
+    return {choice.name, NameSource::List};
 }
 
 void Inet::Cancel()

@@ -89,6 +89,21 @@ public:
     // reported. Returns how many were pending.
     int abandonCommits();
 
+    // Where the name of a finished body comes from: the list, the server's
+    // Content-Disposition, the final URL of a redirect, or the link with its %XX
+    // escapes decoded.
+    enum class NameSource { List, Server, Redirect, Address };
+    struct FileName
+    {
+        QString name;
+        NameSource source = NameSource::List;
+    };
+    // For a finished body whose list name was derived from its link: the name a
+    // browser would give it, fit for the download folder (one segment, no controls,
+    // no invisible or direction characters, no leading dots). derivedName itself,
+    // made safe, when the response suggests nothing better.
+    FileName suggestedFileName(const QString &derivedName) const;
+
     // Ends the current request and its connection. An unpublished body stays in its
     // part file for the next request of its URL when it can be continued.
     void Cancel();
@@ -117,6 +132,9 @@ Q_SIGNALS:
     void progress(qint64 received, qint64 total);
     // Committed bodies have news for takeCommitReports.
     void commitsReported();
+    // Once per request, when the answer whose body is the file has its head in: from
+    // here on suggestedFileName knows what the server said.
+    void bodyStarted();
 
 private:
     class Private;

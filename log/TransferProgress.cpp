@@ -36,6 +36,14 @@ void TransferProgress::begin(int row, const QString &fileName)
     show();
 }
 
+void TransferProgress::rename(const QString &fileName)
+{
+    if (!m_active)
+        return;
+    m_name = displayName(fileName);
+    show();
+}
+
 void TransferProgress::update(qint64 received, qint64 total)
 {
     if (!m_active)

@@ -20,6 +20,8 @@ public:
 
     // A new entry starts: its row in the URL list and its file name.
     void begin(int row, const QString &fileName);
+    // The entry's file name became known from its response.
+    void rename(const QString &fileName);
     // Connected to Inet::progress; total is -1 when unknown.
     void update(qint64 received, qint64 total);
     // The run is over.

@@ -38,23 +38,45 @@ QString fileNameFromUrl(const QString &url)
     return url;
 }
 
+namespace {
+// Characters that would make a name look like another: C1 controls, line and
+// paragraph separators, and the invisible format characters, among them the
+// direction overrides that show "Rechnung\u202Efdp.exe" as "Rechnungexe.pdf".
+bool isDeceptive(char32_t c)
+{
+    return (c >= 0x80 && c < 0xa0) || c == 0x2028 || c == 0x2029 || QChar::category(c) == QChar::Other_Format;
+}
+
+QString replaceUnsafe(const QString &name)
+{
+    QString safe;
+    safe.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        char32_t code = c.unicode();
+        const bool pair = c.isHighSurrogate() && i + 1 < name.size() && name.at(i + 1).isLowSurrogate();
+        if (pair)
+            code = QChar::surrogateToUcs4(c, name.at(i + 1));
+        // A lone surrogate has no UTF-8 form; the name on disk would not be this one.
+        if (code == u'/' || code < 32 || code == 127 || (!pair && c.isSurrogate()) || isDeceptive(code))
+            safe += u'_';
+        else if (pair)
+            safe.append(c).append(name.at(i + 1));
+        else
+            safe += c;
+        i += pair ? 1 : 0;
+    }
+    return safe;
+}
+} // namespace
+
 QString safeFileName(const QString &name)
 {
     if (name.isEmpty())
         return QStringLiteral("index.html");
     if (name == u"." || name == u"..")
         return u'_' + name;
-    QString safe = name;
-    for (qsizetype i = 0; i < safe.size(); ++i) {
-        const QChar c = safe.at(i);
-        if (c.isHighSurrogate() && i + 1 < safe.size() && safe.at(i + 1).isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        // A lone surrogate has no UTF-8 form; the name on disk would not be this one.
-        if (c == u'/' || c.unicode() < 32 || c.unicode() == 127 || c.isSurrogate())
-            safe[i] = u'_';
-    }
+    QString safe = replaceUnsafe(name);
     // File systems take 255 bytes per name; leave room for a "(n)" prefix. Cut at
     // whole characters, keeping the end, where the extension is. One pass from the
     // end: a link can carry a query string of megabytes.

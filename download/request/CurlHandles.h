@@ -37,3 +37,11 @@ using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 using CurlString = std::unique_ptr<char, CurlStringDeleter>;
 using CurlShare = std::unique_ptr<CURLSH, CurlShareDeleter>;
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
+
+// What libcurl knows of a transfer, or fallback when it cannot say.
+template <typename T>
+T curlInfo(CURL *easy, CURLINFO info, T fallback)
+{
+    T value = fallback;
+    return curl_easy_getinfo(easy, info, &value) == CURLE_OK ? value : fallback;
+}

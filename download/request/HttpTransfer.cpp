@@ -70,6 +70,7 @@ void HttpTransfer::reset()
     m_retryAfterS = -1;
     m_startOver = false;
     m_kept.clear();
+    m_name.clear();
 }
 
 void HttpTransfer::releaseEasy()
@@ -204,9 +205,7 @@ size_t HttpTransfer::headLine(const QByteArray &line)
 bool HttpTransfer::headEnded()
 {
     // Should libcurl not say, 0 stands for a status nobody asked for.
-    long status = 0;
-    if (curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
-        status = 0;
+    const long status = curlInfo(m_easy.get(), CURLINFO_RESPONSE_CODE, 0L);
     if (status >= 100 && status < 200 && status != 101)
         return true; // an interim answer; the real one follows on this hop
     m_headDone = true;
@@ -250,6 +249,7 @@ bool HttpTransfer::takeBody(long status)
         return false;
     }
     m_bodyTaken = true;
+    m_name.take(m_easy.get(), m_policy.hops() > 0);
     return true;
 }
 
@@ -324,22 +324,14 @@ void HttpTransfer::finishHop(CURLcode result)
 {
     // What libcurl cannot say stays at a value that leads to a failure, never to a
     // published body: no status, no redirect target, no errno.
-    long status = 0;
-    long osErrno = 0;
-    char *target = nullptr;
-    char *effective = nullptr;
-    if (curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
-        status = 0;
-    if (curl_easy_getinfo(m_easy.get(), CURLINFO_OS_ERRNO, &osErrno) != CURLE_OK)
-        osErrno = 0;
+    const long status = curlInfo(m_easy.get(), CURLINFO_RESPONSE_CODE, 0L);
+    const long osErrno = curlInfo(m_easy.get(), CURLINFO_OS_ERRNO, 0L);
     long tlsVerifyResult = 0;
     // Unknown stays "not trusted": never the milder word about a host name.
     if (curl_easy_getinfo(m_easy.get(), CURLINFO_SSL_VERIFYRESULT, &tlsVerifyResult) != CURLE_OK)
         tlsVerifyResult = -1;
-    if (curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_URL, &target) != CURLE_OK)
-        target = nullptr;
-    if (curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &effective) != CURLE_OK)
-        effective = nullptr;
+    const char *target = curlInfo<char *>(m_easy.get(), CURLINFO_REDIRECT_URL, nullptr);
+    const char *effective = curlInfo<char *>(m_easy.get(), CURLINFO_EFFECTIVE_URL, nullptr);
     const QByteArray next = target ? QByteArray(target) : QByteArray();
     // Only a failure names the host; libcurl's copy of the URL goes with the handle.
     const QByteArray failedUrl = result != CURLE_OK && effective ? QByteArray(effective) : QByteArray();

@@ -3,6 +3,7 @@
 #include "download/request/CurlHandles.h"
 #include "download/request/KeptBody.h"
 #include "download/request/RequestPolicy.h"
+#include "download/request/ResponseName.h"
 #include "download/request/StallRule.h"
 
 #include <QElapsedTimer>
@@ -54,6 +55,8 @@ public:
     void hopDone(CURL *easy, CURLcode result);
 
     bool running() const { return bool(m_easy); }
+    // The current hop's answer is the one whose body is the file.
+    bool bodyTaken() const { return m_bodyTaken; }
     bool failed() const { return m_failed; }
     qint32 code() const { return m_code; }
     QString info() const { return m_info; }
@@ -67,6 +70,10 @@ public:
     int retryAfterS() const { return m_retryAfterS; }
     // Where this request took up the kept body; 0 when the body came from its start.
     qint64 resumedFrom() const { return m_kept.resumedFrom(); }
+    // What the response that brought the body says about its name.
+    const ResponseName &responseName() const { return m_name; }
+    // The list's URL without credentials.
+    QByteArray source() const { return m_policy.source(); }
 
 private:
     using Phase = StallRule::Phase;
@@ -137,4 +144,5 @@ private:
     int m_httpStatus = 0;
     qint64 m_received = 0;
     qint64 m_announced = -1;
+    ResponseName m_name;
 };

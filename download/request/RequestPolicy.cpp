@@ -60,6 +60,7 @@ RequestPolicy::Verdict RequestPolicy::begin(const QString &text, QByteArray *req
     m_hops = 0;
     m_sawHttps = false;
     m_origin = {};
+    m_source.clear();
     const QString trimmed = text.trimmed();
     const QUrl url(trimmed, QUrl::TolerantMode);
     if (trimmed.isEmpty() || !url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
@@ -70,6 +71,9 @@ RequestPolicy::Verdict RequestPolicy::begin(const QString &text, QByteArray *req
     if (m_origin.scheme != u"http" && m_origin.scheme != u"https")
         return refuse(TransferError::BadUrl, QStringLiteral("Nur http- und https-Adressen können geladen werden: ") + safeUrl(text));
     m_sawHttps = m_origin.scheme == u"https";
+    Parts parts;
+    if (!parse(*request, &parts, &m_source))
+        m_source.clear();
     return {};
 }
 

@@ -29,6 +29,9 @@ public:
     // against the chain so far; on success *request is exactly what is asked next.
     Verdict follow(const QByteArray &target, int status, QByteArray *request);
     int hops() const { return m_hops; }
+    // The list's URL as requested, without user name and password: where a body came
+    // from, fit to be kept beside it.
+    QByteArray source() const { return m_source; }
 
     // The head of a final answer (after any 1xx), read through libcurl: the status
     // must be one we asked for (206 only when a range was asked) and every
@@ -50,4 +53,5 @@ private:
     Parts m_origin;
     bool m_sawHttps = false;
     int m_hops = 0;
+    QByteArray m_source;
 };

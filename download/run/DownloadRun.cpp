@@ -174,13 +174,8 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         fileName.prepend(u'_');
     int counter = 0;
     QString path;
-    try {
-        path = Inet::chooseLocalPath(m_downloadDir, fileName, &counter);
-    } catch (const FileError &e) {
-        logFailure(m_log, QStringLiteral("Kein freier Dateiname für ") + fileName + QStringLiteral(": ") + e.description(),
-                   e.errnum());
+    if (!planPath(fileName, &path, &counter))
         return Outcome::Failed;
-    }
     const QString &url = entry.url;
     // Entries of one URL share its part file: the next one starts once the body the
     // last one left there has its name.
@@ -194,12 +189,16 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
         m_progress->begin(k, fileName);
     QElapsedTimer sinceRequest;
     sinceRequest.start();
-    if (!fetch(url)) {
+    // The title shows the name the answer suggests as soon as its head is in.
+    const QMetaObject::Connection named = QObject::connect(m_inet, &Inet::bodyStarted, m_inet, [&] { showName(entry); });
+    const bool fetched = fetch(url);
+    QObject::disconnect(named);
+    if (!fetched) {
         m_inet->Cancel();
         return Outcome::Aborted;
     }
 
-    Outcome outcome = readBody(path, sinceRequest);
+    Outcome outcome = takeResponseName(entry, &fileName, &path, &counter) ? readBody(path, sinceRequest) : Outcome::Failed;
     m_log->WriteLog(QStringLiteral("Kommando: Datei schließen"));
     if (outcome == Outcome::Arrived)
         outcome = commit(k, fileName, path, counter);
@@ -280,6 +279,18 @@ void DownloadRun::settleCommits()
                                    "und ihre Einträge in der Liste")
                         .arg(left)
                         .arg(TransferProgress::secondsText(m_commitGiveUpMs)));
+}
+
+bool DownloadRun::planPath(const QString &fileName, QString *path, int *counter)
+{
+    try {
+        *path = Inet::chooseLocalPath(m_downloadDir, fileName, counter);
+        return true;
+    } catch (const FileError &e) {
+        logFailure(m_log, QStringLiteral("Kein freier Dateiname für ") + fileName + QStringLiteral(": ") + e.description(),
+                   e.errnum());
+        return false;
+    }
 }
 
 // Requests url until it arrives or fails for good. A failure that may pass is tried

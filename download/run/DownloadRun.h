@@ -13,6 +13,7 @@ class QElapsedTimer;
 class TransferProgress;
 class TransferStates;
 class UrlList;
+struct UrlEntry;
 
 // The download run over the whole URL list, last entry first. What it needs of the
 // window (the button, the closing message, the beep, the file manager) comes in
@@ -68,6 +69,9 @@ public:
 private:
     enum class Outcome { Arrived, NotFound, Failed, Aborted };
     Outcome downloadEntry(int k);
+    bool planPath(const QString &fileName, QString *path, int *counter);
+    bool takeResponseName(const UrlEntry &entry, QString *fileName, QString *path, int *counter);
+    void showName(const UrlEntry &entry);
     bool fetch(const QString &url);
     Outcome readBody(const QString &path, const QElapsedTimer &sinceRequest);
     Outcome commit(int k, const QString &fileName, const QString &path, int counter);

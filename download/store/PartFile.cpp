@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <utility>
@@ -327,4 +328,10 @@ void PartFile::removeLeftovers(const QString &dir, const QStringList &urls, qint
         if (!listed.contains(body) || !fresh)
             ::unlink(QFile::encodeName(folder.filePath(name)).constData());
     }
+}
+
+void PartFile::setOrigin(const QByteArray &url)
+{
+    if (m_fd.valid() && !url.isEmpty())
+        ::fsetxattr(m_fd.get(), "user.xdg.origin.url", url.constData(), size_t(url.size()), 0);
 }

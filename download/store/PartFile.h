@@ -67,6 +67,10 @@ public:
     // whole: the body is complete and is published next, so it needs no description.
     int finishWriting(bool whole = false);
     qint64 size() const { return m_size; }
+    // Notes on the file where it came from (user.xdg.origin.url, read by file managers
+    // and browsers), so the name it is published under carries it. A file system
+    // without extended attributes keeps nothing, and that is no failure.
+    void setOrigin(const QByteArray &url);
 
     // The next at most size bytes from the start of the body; empty at its end.
     // Throws FileError.

@@ -20,6 +20,8 @@
 
 #include <optional>
 
+#include <sys/xattr.h>
+
 namespace {
 using namespace ServerScript;
 
@@ -86,6 +88,16 @@ QByteArray binaryBody(int size)
         data[i] = char((i * 7 + i / 251) & 0xff);
     return data;
 }
+// Commits the finished body under dir/name and waits until it is durable; what was
+// told of it.
+QList<Inet::CommitReport> commitBody(Inet &inet, const QString &dir, const QString &name)
+{
+    inet.commitBody(dir, name, dir + u'/' + name, 1);
+    QDeadlineTimer deadline(10000);
+    while (inet.commitsPending() > 0 && !deadline.hasExpired())
+        QTest::qWait(5);
+    return inet.takeCommitReports();
+}
 } // namespace
 
 class TestInet : public QObject
@@ -112,6 +124,8 @@ private Q_SLOTS:
     void progress();
     void cancelAndReuse();
     void largeBodyGoesIntoOnePartFile();
+    void publishedFileKeepsItsOrigin_data();
+    void publishedFileKeepsItsOrigin();
     void partFileCannotBeMade();
 
 private:
@@ -520,13 +534,10 @@ void TestInet::largeBodyGoesIntoOnePartFile()
 
     // The published file is that same file: no copy, no part file left.
     const QString target = bodies.filePath(QStringLiteral("big.bin"));
-    const quint64 ticket = inet.commitBody(bodies.path(), QStringLiteral("big.bin"), target, 1);
-    QList<Inet::CommitReport> commits;
-    QTRY_VERIFY_WITH_TIMEOUT((commits += inet.takeCommitReports(), inet.commitsPending() == 0), 10000);
-    commits += inet.takeCommitReports();
+    const QList<Inet::CommitReport> commits = commitBody(inet, bodies.path(), QStringLiteral("big.bin"));
     // Its name was free: only its end is told.
     QCOMPARE(commits.size(), 1);
-    QVERIFY(commits.last().ticket == ticket && commits.last().kind == Inet::CommitReport::Kind::Durable);
+    QVERIFY(commits.last().kind == Inet::CommitReport::Kind::Durable);
     QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
     QFile published(target);
     QVERIFY(published.open(QIODevice::ReadOnly));
@@ -537,6 +548,35 @@ void TestInet::largeBodyGoesIntoOnePartFile()
     QVERIFY(rec.waitForEnd());
     QCOMPARE(inet.ResponseCode(), 404);
     QCOMPARE(QDir(bodies.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"big.bin"});
+}
+
+void TestInet::publishedFileKeepsItsOrigin_data()
+{
+    QTest::addColumn<QString>("userInfo");
+    QTest::newRow("plain link") << "";
+    QTest::newRow("user name and password") << "anna:geheim@";
+    QTest::newRow("user name only") << "anna@";
+}
+
+void TestInet::publishedFileKeepsItsOrigin()
+{
+    QFETCH(QString, userInfo);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Inet inet;
+    inet.setPartDir(dir.path());
+    Recorder rec(inet);
+    const QString url = m_server->url(QStringLiteral("/query?x=1"));
+    inet.Execute(QString(url).replace(QStringLiteral("http://"), QStringLiteral("http://") + userInfo));
+    QVERIFY(rec.waitForEnd());
+    QCOMPARE(readBody(inet), QByteArray("with query"));
+    QCOMPARE(commitBody(inet, dir.path(), QStringLiteral("q")).size(), 1);
+    const QString path = dir.filePath(QStringLiteral("q"));
+    char value[512] = {};
+    const ssize_t size = ::getxattr(QFile::encodeName(path).constData(), "user.xdg.origin.url", value, sizeof value);
+    if (size < 0 && errno == ENOTSUP)
+        QSKIP("no extended attributes on the temporary folder's file system");
+    QCOMPARE(QByteArray(value, int(std::max<ssize_t>(size, 0))), url.toUtf8());
 }
 
 void TestInet::partFileCannotBeMade()

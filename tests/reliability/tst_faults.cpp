@@ -247,6 +247,13 @@ QJsonObject routes(int plainPort, int tlsPort)
                            reply(503, "<html>busy</html>"), reply(200, "endlich")})},
         {"/busylong", reply(503, "<html>later</html>", {{QStringLiteral("Retry-After"), QStringLiteral("3600")}})},
         {"/gone", reply(404, "<html>nope</html>")},
+        // Names the response suggests
+        {"/cd", reply(200, "rechnung", {{"Content-Disposition", "attachment; filename*=UTF-8''Rechnung%20M%C3%A4rz.pdf"}})},
+        {"/cdpath", reply(200, "pfad", {{"Content-Disposition", "attachment; filename=\"../../x.txt\""}})},
+        {"/cdhidden", reply(200, "versteckt", {{"Content-Disposition", "inline; filename=\".profile\""}})},
+        {"/latest", redirect(302, "/dl/tool-1.4.2.tar.gz")},
+        {"/dl/tool-1.4.2.tar.gz", reply(200, "werkzeug")},
+        {"/Bericht%202026.pdf", reply(200, "bericht")},
     };
     for (const char *name : {"dotdot", "dot", "slash", "control", "long", "taken-file", "taken-dir", "taken-link",
                              "small", "a", "b", "c"})
@@ -597,6 +604,23 @@ private Q_SLOTS:
             Scenario s = arrives(QStringLiteral("v6.txt -> @6@/v6"), QStringLiteral("v6.txt"), "ipv6");
             s.ipv6 = true;
             add("IPv6 literal", s);
+        }
+
+        // Names the response suggests, where the list holds the derived name.
+        {
+            Scenario s;
+            s.lines = {QStringLiteral("cd -> @S@/cd"), QStringLiteral("cd -> @S@/cd"), QStringLiteral("mein.pdf -> @S@/cd"),
+                       QStringLiteral("latest -> @S@/latest"), QStringLiteral("Bericht%202026.pdf -> @S@/Bericht%202026.pdf"),
+                       QStringLiteral("cdpath -> @S@/cdpath"), QStringLiteral("cdhidden -> @S@/cdhidden")};
+            s.files = {{QStringLiteral("Rechnung März.pdf"), "file:rechnung"},
+                       {QStringLiteral("(1)Rechnung März.pdf"), "file:rechnung"},
+                       {QStringLiteral("mein.pdf"), "file:rechnung"},
+                       {QStringLiteral("tool-1.4.2.tar.gz"), "file:werkzeug"},
+                       {QStringLiteral("Bericht 2026.pdf"), "file:bericht"},
+                       {QStringLiteral("x.txt"), "file:pfad"},
+                       {QStringLiteral("profile"), "file:versteckt"}};
+            s.logSays = QStringLiteral("Name vom Server: Rechnung März.pdf");
+            add("server, redirect and decoded names; a written name kept", s);
         }
 
         // Names from the list file.

@@ -274,17 +274,24 @@ private Q_SLOTS:
     void titleAndSelectionFollowTheTransfer_data()
     {
         QTest::addColumn<bool>("announced");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("field");
         QTest::addColumn<QString>("title");
-        QTest::newRow("size known") << true << QStringLiteral("^Quorvex – 37 % slow\\.bin$");
-        QTest::newRow("size unknown") << false << QStringLiteral("^Quorvex – 37,0 kB \\(.+/s\\) slow\\.bin$");
+        QTest::newRow("size known") << true << "slow.bin" << QByteArray() << QStringLiteral("^Quorvex – 37 % slow\\.bin$");
+        QTest::newRow("size unknown") << false << "slow.bin" << QByteArray()
+                                      << QStringLiteral("^Quorvex – 37,0 kB \\(.+/s\\) slow\\.bin$");
+        // Shown while the body arrives, not only once it is in.
+        QTest::newRow("server's name") << true << "slow" << QByteArray("Content-Disposition: inline; filename=\"Bericht.pdf\"\r\n")
+                                       << QStringLiteral("^Quorvex – 37 % Bericht\\.pdf$");
     }
 
     void titleAndSelectionFollowTheTransfer()
     {
         QFETCH(bool, announced);
+        QFETCH(QString, name);
+        QFETCH(QByteArray, field);
         QFETCH(QString, title);
-        const QByteArray start = announced ? QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")
-                                           : head({});
+        const QByteArray start = announced ? "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n" + field + "\r\n" : head(field);
         const auto part = [](int count) { return sendRepeated("x", count); };
         TestServer server(QJsonObject{
             {QStringLiteral("/slow"),
@@ -293,7 +300,7 @@ private Q_SLOTS:
              QJsonArray{send(start), part(1000), pause(0.05), part(36000), pause(1.5), part(63000)}},
             {QStringLiteral("/done"), reply(200, "fertig")}});
         QVERIFY2(server.ok(), qPrintable(server.error()));
-        ProgramFixture fixture((QStringLiteral("a -> %1\r\nslow.bin -> %2\r\n").arg(server.url("/done"), server.url("/slow"))).toUtf8());
+        ProgramFixture fixture(QStringLiteral("a -> %1\r\n%2 -> %3\r\n").arg(server.url("/done"), name, server.url("/slow")).toUtf8());
         QVERIFY(fixture.ok());
         Program &program = fixture.program;
         MessageBoxCloser closer;

@@ -74,6 +74,9 @@ void TestUrlEntry::safeFileName_data()
     QTest::newRow("nul") << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b")) << "a_b";
     QTest::newRow("lone surrogate") << QString(QStringLiteral("a") + QChar(0xD800) + QStringLiteral("b")) << "a_b";
     QTest::newRow("umlaut") << "Größe.txt" << "Größe.txt";
+    QTest::newRow("C1, separators, format characters")
+        << QString::fromUtf8("a\u0085b\u2028c\u202Ed\u2066e\u200Bf\u061Cg\uFEFF.txt") << "a_b_c_d_e_f_g_.txt";
+    QTest::newRow("characters beyond 16 bits") << QString::fromUcs4(U"\U0001F600x\U000E0041.txt") << QString::fromUcs4(U"\U0001F600x_.txt");
 }
 
 void TestUrlEntry::safeFileName()
