@@ -251,7 +251,7 @@ void Program::ToggleLog()
 QString Program::infoText(const QString &heading)
 {
     const QChar cr = u'\r';
-    return heading + cr + cr + QStringLiteral("Quorvex 1.0 – © 2026 Quorvex-Team") + cr + cr
+    return heading + cr + cr + QStringLiteral("Quorvex " QUORVEX_VERSION " – © 2026 Quorvex-Team") + cr + cr
         + QStringLiteral("Verbesserungsvorschläge und konstruktive Kritik bitte per E-Mail an ") + cr + cr
         + QString(26, u' ') + QStringLiteral("support@quorvex.example") + cr + cr
         + QStringLiteral("Weitere interessante Infos und Tools finden Sie auf meiner Web-Site ") + cr + cr

@@ -20,6 +20,7 @@ request=(download/request/*.h download/request/*.cpp)
 facade=(download/*.h download/*.cpp)
 outside=(shell/*.h shell/*.cpp log/*.h log/*.cpp urllist/*.h urllist/*.cpp)
 everywhere=(base/*.h base/*.cpp log/*.h log/*.cpp)
+base=(base/*.h base/*.cpp)
 
 breaks "${run[*]}" '#include [<"](download/(request|store)/|curl/)' "the run talks to the facade only"
 breaks "${store[*]}" '#include [<"](download/(request|run)/|curl/)' "the store knows no request and no run"
@@ -28,4 +29,5 @@ breaks "${facade[*]}" '#include [<"]download/run/' "the facade knows no run"
 breaks "${outside[*]}" '#include [<"](download/request/|curl/)' "outside the engine only the facade speaks to libcurl"
 breaks "${outside[*]}" '#include [<"]download/store/(PartFile|PartInfo|LocalPath)\.h' "outside the engine the store is reached through the facade"
 breaks "${everywhere[*]}" '#include [<"](download/|curl/)' "base/ and log/ serve everyone and know no engine"
+breaks "${run[*]} ${store[*]} ${facade[*]} ${outside[*]} ${base[*]}" '#include [<"]openssl/' "only the request speaks to OpenSSL"
 exit $status

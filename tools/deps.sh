@@ -23,7 +23,7 @@ quorvex_need_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-QUORVEX_BUILD_PACKAGES=(cmake make g++ qt6-base-dev libcurl4-openssl-dev ca-certificates)
+QUORVEX_BUILD_PACKAGES=(cmake make g++ qt6-base-dev libcurl4-openssl-dev libssl-dev ca-certificates)
 QUORVEX_RUN_PACKAGES=(xdg-utils qt6-wayland)
 QUORVEX_TEST_PACKAGES=(xvfb xauth xdotool nginx-light python3 x11-utils clang libclang-rt-14-dev desktop-file-utils
     weston man-db systemd openssl strace)

@@ -106,7 +106,7 @@ bool HttpTransfer::configure(CURL *easy, const QByteArray &url)
     set(CURLOPT_PRIVATE, this);
     set(CURLOPT_ERRORBUFFER, m_errorBuffer);
     set(CURLOPT_NOSIGNAL, 1L);
-    set(CURLOPT_USERAGENT, "Quorvex/1.0");
+    set(CURLOPT_USERAGENT, "Quorvex/" QUORVEX_VERSION);
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     if (CURLSH *share = m_driver->share())
         set(CURLOPT_SHARE, share);

@@ -34,17 +34,21 @@ TlsTrust::TlsTrust(const std::optional<QByteArray> &certFile, const std::optiona
     const QByteArray systemFile = builtIn(CURLINFO_CAINFO);
     if (!certFile && !certDir && !systemFile.isEmpty() && QFileInfo(QString::fromLocal8Bit(systemFile)).isFile()) {
         m_caFile = systemFile;
-        return;
+    } else {
+        m_caFile = certFile.value_or(systemFile);
+        m_caPath = certDir ? *certDir : builtIn(CURLINFO_CAPATH);
     }
-    m_caFile = certFile.value_or(systemFile);
-    m_caPath = certDir ? *certDir : builtIn(CURLINFO_CAPATH);
+    if (TrustStore::fitsLibcurl())
+        m_store = std::make_unique<TrustStore>(m_caFile, m_caPath);
 }
 
 bool TlsTrust::apply(CURL *easy) const
 {
     // A null pointer switches a built-in path off: nothing but what is decided here.
-    return curl_easy_setopt(easy, CURLOPT_CAINFO, m_caFile.isEmpty() ? nullptr : m_caFile.constData()) == CURLE_OK
-        && curl_easy_setopt(easy, CURLOPT_CAPATH, m_caPath.isEmpty() ? nullptr : m_caPath.constData()) == CURLE_OK
-        && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK
+    const bool paths = m_store
+        ? m_store->applyTo(easy)
+        : curl_easy_setopt(easy, CURLOPT_CAINFO, m_caFile.isEmpty() ? nullptr : m_caFile.constData()) == CURLE_OK
+            && curl_easy_setopt(easy, CURLOPT_CAPATH, m_caPath.isEmpty() ? nullptr : m_caPath.constData()) == CURLE_OK;
+    return paths && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK
         && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
 }

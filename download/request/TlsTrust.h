@@ -1,9 +1,12 @@
 #pragma once
 
+#include "download/request/TrustStore.h"
+
 #include <QByteArray>
 
 #include <curl/curl.h>
 
+#include <memory>
 #include <optional>
 
 // Which certificates an https server's must lead to, decided once per process.
@@ -11,10 +14,9 @@
 // As OpenSSL-based tools do, SSL_CERT_FILE names the bundle and SSL_CERT_DIR the
 // hashed folder in place of the system's; either left unset keeps the system's own,
 // and one set but empty means none. With neither set the system bundle alone is used,
-// which on Debian holds exactly what its hashed folder does. A bundle alone is what
-// libcurl builds into a store once and keeps for every later connection; with a
-// folder beside it, it parses the whole bundle again for each one (some 20 ms of CPU
-// per entry for the system's).
+// which on Debian holds exactly what its hashed folder does. Where libcurl speaks
+// OpenSSL, every connection gets one store built from these (TrustStore); elsewhere
+// libcurl is given the two paths.
 class TlsTrust
 {
 public:
@@ -33,4 +35,5 @@ public:
 private:
     QByteArray m_caFile;
     QByteArray m_caPath;
+    std::unique_ptr<TrustStore> m_store;
 };

@@ -40,6 +40,13 @@ inline QJsonObject trickle(const QByteArray &bytes, double interval)
     return {{QStringLiteral("trickle"), QString::fromLatin1(bytes)}, {QStringLiteral("interval"), interval}};
 }
 
+// Copies a file on the server's side, for a change the program meets in the middle of
+// its run.
+inline QJsonObject copyFile(const QString &from, const QString &to)
+{
+    return {{QStringLiteral("copy_file"), from}, {QStringLiteral("to"), to}};
+}
+
 inline QJsonObject pause(double seconds)
 {
     return {{QStringLiteral("sleep"), seconds}};

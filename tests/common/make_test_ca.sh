@@ -6,6 +6,8 @@
 #   wronghost.pem/.key              signed by it, for another host name only
 #   untrusted.pem/.key              for 127.0.0.1, signed by nobody anyone trusts
 #   bundle.pem                      the system's bundle with ca.pem added
+#   cadir/, untrusteddir/           ca.pem, untrusted.pem under their hashed names, to
+#                                   trust through SSL_CERT_DIR
 # Usage: make_test_ca.sh DIR
 set -euo pipefail
 dir="$1"
@@ -31,6 +33,13 @@ signed wronghost "DNS:anderer-rechner.invalid"
 key untrusted.key
 quiet openssl req -x509 -new -key untrusted.key -out untrusted.pem -days 2 -subj "/CN=127.0.0.1" \
     -addext "subjectAltName=IP:127.0.0.1"
+
+hashed() { # dir cert
+    mkdir -p "$1"
+    cp "$2" "$1/$(openssl x509 -hash -noout -in "$2").0"
+}
+hashed cadir ca.pem
+hashed untrusteddir untrusted.pem
 
 system=/etc/ssl/certs/ca-certificates.crt
 { [ -r "$system" ] && cat "$system"; cat ca.pem; } >bundle.pem

@@ -18,6 +18,7 @@ every request after the last gets the last one. The actions:
     {"send_file": "path"}                 the bytes of a file
     {"send_repeat": "x", "count": N}      "x" repeated N times, sent in large blocks
     {"sleep": seconds}
+    {"copy_file": "path", "to": "path"}   copy a file (no bytes sent)
     {"trickle": "text", "interval": s}    one byte, then a pause, and so on
     {"reset": true}                       abort the connection with a TCP reset
     {"close": true}                       close the connection now
@@ -45,6 +46,7 @@ import base64
 import http.client
 import json
 import os
+import shutil
 import socket
 import socketserver
 import ssl
@@ -218,6 +220,8 @@ class Handler(socketserver.BaseRequestHandler):
                 count -= n
         elif "sleep" in action:
             time.sleep(float(action["sleep"]))
+        elif "copy_file" in action:
+            shutil.copyfile(action["copy_file"], action["to"])
         elif "trickle" in action:
             interval = float(action.get("interval", 1))
             for i, byte in enumerate(latin1(action["trickle"])):

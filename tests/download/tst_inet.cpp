@@ -232,7 +232,7 @@ void TestInet::requestHead()
     QVERIFY(rec.waitForEnd());
     QCOMPARE(readBody(inet), QByteArray("ok"));
     QVERIFY2(head.startsWith("GET /file.bin HTTP/1.1\r\n"), head.constData());
-    QVERIFY2(head.contains("\r\nUser-Agent: Quorvex/1.0\r\n"), head.constData());
+    QVERIFY2(head.contains("\r\nUser-Agent: Quorvex/" QUORVEX_VERSION "\r\n"), head.constData());
     QVERIFY2(!head.toLower().contains("accept-encoding"), head.constData());
 }
 

@@ -30,7 +30,7 @@ constexpr int RequestTimeoutMs = 1500;
 constexpr int RetryWaitMs = 20;
 
 enum class Setup { None, TakenNames, Leftovers, DownloadsIsFile, ListIsFolder, ReadOnlyDownloads, ReadOnlyList, ReadOnlyListMode, FullDisk, NameTakenMidBody,
-                   BodyFlushFails, FolderFlushFails };
+                   BodyFlushFails, FolderFlushFails, EmptyTrustFolder };
 
 struct Scenario
 {
@@ -57,6 +57,9 @@ struct Scenario
     QString path;
     int requests = -1;
     qint64 maxSent = 0;
+    // SSL_CERT_FILE and SSL_CERT_DIR where the row trusts otherwise (a null value:
+    // unset); by default the test authority's bundle alone.
+    QHash<QString, QString> trust;
 };
 
 // Bodies around the blocks the part file is written and read back in: a block
@@ -283,6 +286,21 @@ Scenario arrives(const QString &line, const QString &name, const QByteArray &byt
     return s;
 }
 
+// t and u from @T@ and @U@: each arrives where its certificate is trusted.
+Scenario trusting(bool t, bool u)
+{
+    Scenario s;
+    s.lines = {QStringLiteral("t -> @T@/ok/a"), QStringLiteral("u -> @U@/ok/a")};
+    for (const int i : {0, 1}) {
+        if (i == 0 ? t : u)
+            s.files.insert(s.lines.at(i).left(1), okBody("a"));
+        else
+            s.kept << i;
+    }
+    s.exitCode = s.kept.isEmpty() ? 0 : 1;
+    return s;
+}
+
 const QByteArray OtherProgramsBytes = "von einem anderen Programm";
 
 // Plays another program that creates name in dir once the download's hidden part file
@@ -337,7 +355,13 @@ private Q_SLOTS:
                                                    m_ca.cert(QStringLiteral("untrusted")));
         for (const auto *tls : {m_tls.get(), m_wrongHost.get(), m_untrusted.get()})
             QVERIFY2(tls->ok(), qPrintable(tls->error()));
-        m_server = std::make_unique<TestServer>(routes(m_plain->port(), m_tls->port()));
+        m_trustLater = m_tlsFiles.filePath(QStringLiteral("trustlater"));
+        QJsonObject plainRoutes = routes(m_plain->port(), m_tls->port());
+        const QString caName = QDir(m_ca.cert(QStringLiteral("cadir"))).entryList(QDir::Files).value(0);
+        plainRoutes.insert(QStringLiteral("/trustlater"),
+                           QJsonArray{copyFile(m_ca.cert(QStringLiteral("cadir/") + caName), m_trustLater + u'/' + caName),
+                                      response(200, "body of copy")});
+        m_server = std::make_unique<TestServer>(plainRoutes);
         QVERIFY2(m_server->ok(), qPrintable(m_server->error()));
         m_server6 = std::make_unique<TestServer>(QJsonObject{{QStringLiteral("/v6"), reply(200, "ipv6")}}, false,
                                                  QStringLiteral("::1"));
@@ -479,6 +503,41 @@ private Q_SLOTS:
             s.maxSent = Version1.size() * 11 / 10;
             s.logSays = QStringLiteral("Übertragung ab Byte 131072 fortgesetzt");
             add("https body cut at half, then continued", s);
+        }
+        // Trust from a bundle, a folder or both (one left unset adds the system's): a
+        // certificate in either counts, one in neither does not. The test authority
+        // signed @T@'s certificate; @U@'s signed itself.
+        {
+            const QString unset;
+            Scenario s = trusting(true, false);
+            s.trust = {{QStringLiteral("SSL_CERT_FILE"), unset}, {QStringLiteral("SSL_CERT_DIR"), m_ca.cert(QStringLiteral("cadir"))}};
+            add("https trusted through a folder alone", s);
+            s.trust = {{QStringLiteral("SSL_CERT_FILE"), m_ca.cert(QStringLiteral("ca.pem"))}, {QStringLiteral("SSL_CERT_DIR"), unset}};
+            add("https trusted through a bundle alone", s);
+            s = trusting(true, true);
+            s.trust = {{QStringLiteral("SSL_CERT_FILE"), m_ca.cert(QStringLiteral("ca.pem"))},
+                       {QStringLiteral("SSL_CERT_DIR"), m_ca.cert(QStringLiteral("untrusteddir"))}};
+            add("https trusted through bundle and folder", s);
+        }
+        {
+            // The folder is looked into when a chain asks: the authority the second
+            // entry copies into it counts for the third, not for the first.
+            Scenario s = trusting(false, true);
+            s.lines.prepend(QStringLiteral("copy -> @S@/trustlater"));
+            s.lines.prepend(QStringLiteral("later -> @T@/ok/a"));
+            s.kept = {2};
+            s.files.insert(QStringLiteral("copy"), okBody("copy"));
+            s.files.insert(QStringLiteral("later"), okBody("a"));
+            s.setup = Setup::EmptyTrustFolder;
+            s.trust = {{QStringLiteral("SSL_CERT_FILE"), m_ca.cert(QStringLiteral("untrusted.pem"))},
+                       {QStringLiteral("SSL_CERT_DIR"), m_trustLater}};
+            add("https authority put into the folder during the run", s);
+        }
+        {
+            Scenario s = fails(QStringLiteral("f -> @T@/ok/a"));
+            s.trust = {{QStringLiteral("SSL_CERT_FILE"), m_ca.cert(QStringLiteral("nowhere.pem"))}};
+            s.logSays = QStringLiteral("TLS-Fehler: Zertifikatsspeicher nicht lesbar");
+            add("https bundle that does not exist", s);
         }
 
         // Interrupted bodies and passing failures.
@@ -803,6 +862,12 @@ private Q_SLOTS:
         env.insert(QStringLiteral("QUORVEX_REQUEST_TIMEOUT_MS"), QString::number(RequestTimeoutMs));
         env.insert(QStringLiteral("QUORVEX_RETRY_WAIT_MS"), QString::number(RetryWaitMs));
         m_ca.trustIn(&env);
+        for (auto it = scenario.trust.cbegin(); it != scenario.trust.cend(); ++it) {
+            if (it.value().isNull())
+                env.remove(it.key());
+            else
+                env.insert(it.key(), it.value());
+        }
         if (scenario.setup == Setup::BodyFlushFails)
             ProgramFolder::slowDisk(&env, 0, {}, QStringLiteral("/.quorvex-part-"));
         if (scenario.setup == Setup::FolderFlushFails)
@@ -888,6 +953,10 @@ private:
         case Setup::BodyFlushFails:
         case Setup::FolderFlushFails:
             return;
+        case Setup::EmptyTrustFolder:
+            QVERIFY(QDir(m_trustLater).removeRecursively());
+            QVERIFY(QDir().mkpath(m_trustLater));
+            return;
         case Setup::TakenNames: {
             QVERIFY(QDir().mkpath(downloads + QStringLiteral("/taken.dir")));
             QFile inside(downloads + QStringLiteral("/taken.dir/inside"));
@@ -965,6 +1034,8 @@ private:
     std::unique_ptr<TestServer> m_tls;
     std::unique_ptr<TestServer> m_wrongHost;
     std::unique_ptr<TestServer> m_untrusted;
+    // A folder of trusted certificates that a row's run gets the authority into.
+    QString m_trustLater;
     int m_refusedPort = 0;
     QTemporaryDir m_sandbox;
     QByteArray m_oldTmp;

@@ -66,7 +66,7 @@ private Q_SLOTS:
         QVERIFY(readFile(page).contains("\"Quorvex " QUORVEX_VERSION "\""));
         // Every argument, file and setting the usage text names is in the page too.
         const QString text = QString::fromUtf8(formatter.readAllStandardOutput());
-        static const QRegularExpression name(QStringLiteral("(?<![\\w-])(--?\\w+|/DOWNLOAD|QUORVEX_\\w+|[\\w-]+\\.INI)"));
+        static const QRegularExpression name(QStringLiteral("(?<![\\w-])(--?\\w+|/DOWNLOAD|(?:QUORVEX|SSL_CERT)_\\w+|[\\w-]+\\.INI)"));
         auto names = name.globalMatch(CommandLine::UsageText());
         int count = 0;
         while (names.hasNext()) {

@@ -259,7 +259,7 @@ void tst_MainForm::infoBox()
     const QString text = Program::infoText(QStringLiteral("Quorvex - ein Utility für den automatischen HTTP-Download"));
     const QString expected = QStringLiteral(
         "Quorvex - ein Utility für den automatischen HTTP-Download\r\r"
-        "Quorvex 1.0 – © 2026 Quorvex-Team\r\r"
+        "Quorvex " QUORVEX_VERSION " – © 2026 Quorvex-Team\r\r"
         "Verbesserungsvorschläge und konstruktive Kritik bitte per E-Mail an \r\r"
         "                          support@quorvex.example\r\r"
         "Weitere interessante Infos und Tools finden Sie auf meiner Web-Site \r\r"
