@@ -96,6 +96,9 @@ DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferSt
     , m_states(states)
 {
     m_commitLink = QObject::connect(m_inet, &Inet::commitsReported, m_inet, [this] { takeCommits(); });
+    m_leaveList.setSingleShot(true);
+    m_leaveList.setInterval(LeaveListMs);
+    m_leaveList.callOnTimeout([this] { leaveList(false); });
 }
 
 DownloadRun::~DownloadRun()
@@ -226,10 +229,9 @@ DownloadRun::Outcome DownloadRun::commit(int k, const QString &fileName, const Q
 
 void DownloadRun::takeCommits()
 {
-    QList<int> durable;
     for (const Inet::CommitReport &report : m_inet->takeCommitReports()) {
-        const auto it = m_committing.constFind(report.ticket);
-        if (it == m_committing.cend())
+        const auto it = m_committing.find(report.ticket);
+        if (it == m_committing.end())
             continue;
         switch (report.kind) {
         case Inet::CommitReport::Kind::Named:
@@ -242,19 +244,42 @@ void DownloadRun::takeCommits()
             ++m_failed;
             break;
         case Inet::CommitReport::Kind::Durable:
-            durable.append(it->row);
+            it->durable = true;
             ++m_arrived;
-            break;
+            continue;
         }
         m_committing.erase(it);
     }
-    if (durable.isEmpty())
+    if (!m_leaveList.isActive())
+        m_leaveList.start();
+}
+
+void DownloadRun::leaveList(bool all)
+{
+    // Bodies become durable in any order. An entry waits for those above it, so that
+    // the run's entries leave the list from its end, which only cuts the file short;
+    // leaving between entries still on their way would rewrite it, and wait for the
+    // disk twice.
+    int open = -1;
+    for (const Committing &c : std::as_const(m_committing)) {
+        if (!c.durable && !all)
+            open = std::max(open, c.row);
+    }
+    QList<int> leaving;
+    for (auto it = m_committing.begin(); it != m_committing.end();) {
+        if (it->durable && it->row > open) {
+            leaving.append(it->row);
+            it = m_committing.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (leaving.isEmpty())
         return;
-    // All of them below the run's current entry, whose row stays; but bodies become
-    // durable in any order, so the rows of those still on their way move up. The
-    // group leaves the list file in one save.
-    std::sort(durable.begin(), durable.end(), std::greater<>());
-    for (const int row : std::as_const(durable)) {
+    // All of them below the run's current entry, whose row stays; the rows of those
+    // still on their way move up.
+    std::sort(leaving.begin(), leaving.end(), std::greater<>());
+    for (const int row : std::as_const(leaving)) {
         m_list->removeAt(row);
         for (Committing &other : m_committing) {
             if (other.row > row)
@@ -269,8 +294,13 @@ void DownloadRun::takeCommits()
 // file, and its entry stays in the list.
 void DownloadRun::settleCommits()
 {
-    const auto pending = [this] { return !m_committing.isEmpty(); };
-    if (m_states->waitWhile(pending, -1) || m_states->waitWhile(pending, m_commitGiveUpMs, true))
+    const auto pending = [this] {
+        return std::any_of(m_committing.cbegin(), m_committing.cend(), [](const Committing &c) { return !c.durable; });
+    };
+    const bool settled = m_states->waitWhile(pending, -1) || m_states->waitWhile(pending, m_commitGiveUpMs, true);
+    m_leaveList.stop();
+    leaveList(true);
+    if (settled)
         return;
     const int left = m_inet->abandonCommits();
     m_committing.clear();

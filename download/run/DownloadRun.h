@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QMetaObject>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 
@@ -78,6 +79,9 @@ private:
     // Takes in what the disk did with committed bodies: logs names and failures as
     // they happen, and lets the entries whose files are durable leave the list.
     void takeCommits();
+    // Lets the durable entries leave the list, in one save: all of them, or only those
+    // with no entry above them still on its way.
+    void leaveList(bool all);
     void settleCommits();
 
     ActivityLog *m_log;
@@ -96,9 +100,14 @@ private:
     {
         int row;
         QString path;
+        bool durable = false;
     };
     QHash<quint64, Committing> m_committing;
     QMetaObject::Connection m_commitLink;
+    // Durable entries leave the list at most this often while the run fetches: on a
+    // fast disk every body is durable on its own, and a save each would cost the run.
+    static constexpr int LeaveListMs = 20;
+    QTimer m_leaveList;
     bool m_running = false;
     bool m_aborted = false;
     int m_arrived = 0;
