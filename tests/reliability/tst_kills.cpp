@@ -69,11 +69,15 @@ qint64 rangeStart(const QString &range)
     return match.hasMatch() ? match.captured(1).toLongLong() : 0;
 }
 
-// The hidden files that hold a beginning of a body: entry name -> bytes held.
+// The hidden files that hold a beginning of a body and its description, so that a
+// later request may continue them: entry name -> bytes held. A body without one (one
+// that arrived whole and was killed on its way to the disk) is fetched again.
 QHash<QString, qint64> keptBodies(const QString &dir, const QHash<QString, QByteArray> &source)
 {
     QHash<QString, qint64> kept;
     for (const QString &name : QDir(dir).entryList({QStringLiteral(".quorvex-part-*")}, QDir::Files | QDir::Hidden)) {
+        if (name.endsWith(QLatin1String(".info")) || !QFileInfo::exists(dir + u'/' + name + QStringLiteral(".info")))
+            continue;
         QFile file(dir + u'/' + name);
         if (!file.open(QIODevice::ReadOnly))
             continue;
