@@ -2,13 +2,13 @@
 
 #include <QList>
 
-namespace {
-bool isControl(char32_t c)
+bool isHiddenCharacter(char32_t c)
 {
     return c < 0x20 || c == 0x7f || (c >= 0x80 && c < 0xa0) || c == 0x2028 || c == 0x2029
-        || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+        || QChar::category(c) == QChar::Other_Format;
 }
 
+namespace {
 QString escaped(char32_t c)
 {
     if (c < 0x100)
@@ -20,7 +20,7 @@ QString escaped(char32_t c)
 bool needsEscaping(const QString &text)
 {
     for (const QChar c : text) {
-        if (c == u'\\' || c.isSurrogate() || isControl(c.unicode()))
+        if (c == u'\\' || c.isSurrogate() || isHiddenCharacter(c.unicode()))
             return true;
     }
     return false;
@@ -36,7 +36,7 @@ QString safeText(const QString &text)
     for (const char32_t c : text.toUcs4()) {
         if (c == u'\\')
             out += QStringLiteral("\\\\");
-        else if (isControl(c))
+        else if (isHiddenCharacter(c))
             out += escaped(c);
         else
             out += QString::fromUcs4(&c, 1);

@@ -1,5 +1,7 @@
 #include "log/TransferProgress.h"
 
+#include "log/SafeText.h"
+
 #include <algorithm>
 
 namespace {
@@ -127,16 +129,7 @@ QString TransferProgress::displayName(const QString &raw)
             name += u'…';
             break;
         }
-        switch (c.category()) {
-        case QChar::Other_Control:
-        case QChar::Other_Format:
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
-            name += u'?';
-            break;
-        default:
-            name += c;
-        }
+        name += isHiddenCharacter(c.unicode()) ? QChar(u'?') : c;
     }
     return name;
 }

@@ -1,5 +1,7 @@
 #include "urllist/UrlEntry.h"
 
+#include "log/SafeText.h"
+
 UrlEntry UrlEntry::parse(const QString &line)
 {
     UrlEntry entry;
@@ -39,14 +41,6 @@ QString fileNameFromUrl(const QString &url)
 }
 
 namespace {
-// Characters that would make a name look like another: C1 controls, line and
-// paragraph separators, and the invisible format characters, among them the
-// direction overrides that show "Rechnung\u202Efdp.exe" as "Rechnungexe.pdf".
-bool isDeceptive(char32_t c)
-{
-    return (c >= 0x80 && c < 0xa0) || c == 0x2028 || c == 0x2029 || QChar::category(c) == QChar::Other_Format;
-}
-
 QString replaceUnsafe(const QString &name)
 {
     QString safe;
@@ -58,7 +52,7 @@ QString replaceUnsafe(const QString &name)
         if (pair)
             code = QChar::surrogateToUcs4(c, name.at(i + 1));
         // A lone surrogate has no UTF-8 form; the name on disk would not be this one.
-        if (code == u'/' || code < 32 || code == 127 || (!pair && c.isSurrogate()) || isDeceptive(code))
+        if (code == u'/' || (!pair && c.isSurrogate()) || isHiddenCharacter(code))
             safe += u'_';
         else if (pair)
             safe.append(c).append(name.at(i + 1));

@@ -26,6 +26,8 @@ private Q_SLOTS:
         QTest::newRow("C1 CSI") << QString(QChar(0x9b)) + QStringLiteral("2J") << QStringLiteral("\\x9b2J");
         QTest::newRow("right-to-left override") << QString(QChar(0x202e)) + QStringLiteral("txt.exe")
                                                 << QStringLiteral("\\u202etxt.exe");
+        QTest::newRow("marks and zero-width characters") << QStringLiteral("a\u200Eb\u200Bc\u061Cd")
+                                                         << QStringLiteral("a\\u200eb\\u200bc\\u061cd");
         QTest::newRow("character beyond 16 bits stays") << QStringLiteral("a\U0001F600b") << QStringLiteral("a\U0001F600b");
         QTest::newRow("half of a pair is replaced") << QString(QChar(0xd83d)) + u'x' << QStringLiteral("\uFFFDx");
         // Doubled, so that a shown \x1b can only stand for the control character.
