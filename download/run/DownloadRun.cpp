@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
-#include <functional>
 #include <charconv>
 #include <cstring>
 #include <string_view>
@@ -43,16 +42,16 @@ QString chunkLine(int i, qsizetype size)
     return QString::fromLatin1(text, out - text);
 }
 
-void logFailure(ActivityLog *log, const QString &description, qint64 code)
-{
-    log->WriteLog(QStringLiteral("### Download-Fehler: ") + description + QStringLiteral(" (Code ") + QString::number(code) + u')');
-}
-
 void logNotFound(ActivityLog *log)
 {
     log->WriteLog(QStringLiteral("### Download-Fehler: Datei auf Server nicht gefunden (404)"));
 }
 } // namespace
+
+void DownloadRun::logFailure(ActivityLog *log, const QString &description, qint64 code)
+{
+    log->WriteLog(QStringLiteral("### Download-Fehler: ") + description + QStringLiteral(" (Code ") + QString::number(code) + u')');
+}
 
 bool DownloadRun::isNotFoundPage(QByteArrayView piece)
 {
@@ -212,103 +211,6 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     if (m_host.beep)
         m_host.beep();
     return outcome;
-}
-
-// The body goes to the disk behind the next entries; its entry leaves the list once
-// the body is durable under its name.
-DownloadRun::Outcome DownloadRun::commit(int k, const QString &fileName, const QString &path, int counter)
-{
-    try {
-        m_committing.insert(m_inet->commitBody(m_downloadDir, fileName, path, counter), {k, path});
-        return Outcome::Arrived;
-    } catch (const FileError &e) {
-        logFailure(m_log, e.description(), e.errnum());
-        return Outcome::Failed;
-    }
-}
-
-void DownloadRun::takeCommits()
-{
-    for (const Inet::CommitReport &report : m_inet->takeCommitReports()) {
-        const auto it = m_committing.find(report.ticket);
-        if (it == m_committing.end())
-            continue;
-        switch (report.kind) {
-        case Inet::CommitReport::Kind::Named:
-            if (report.path != it->path)
-                m_log->WriteLog(QStringLiteral("Datei gespeichert als ") + report.path);
-            continue;
-        case Inet::CommitReport::Kind::Failed:
-            logFailure(m_log, QStringLiteral("Datei %1 nicht gespeichert: %2").arg(it->path, FileError(report.error).description()),
-                       report.error);
-            ++m_failed;
-            break;
-        case Inet::CommitReport::Kind::Durable:
-            it->durable = true;
-            ++m_arrived;
-            continue;
-        }
-        m_committing.erase(it);
-    }
-    if (!m_leaveList.isActive())
-        m_leaveList.start();
-}
-
-void DownloadRun::leaveList(bool all)
-{
-    // Bodies become durable in any order. An entry waits for those above it, so that
-    // the run's entries leave the list from its end, which only cuts the file short;
-    // leaving between entries still on their way would rewrite it, and wait for the
-    // disk twice.
-    int open = -1;
-    for (const Committing &c : std::as_const(m_committing)) {
-        if (!c.durable && !all)
-            open = std::max(open, c.row);
-    }
-    QList<int> leaving;
-    for (auto it = m_committing.begin(); it != m_committing.end();) {
-        if (it->durable && it->row > open) {
-            leaving.append(it->row);
-            it = m_committing.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    if (leaving.isEmpty())
-        return;
-    // All of them below the run's current entry, whose row stays; the rows of those
-    // still on their way move up.
-    std::sort(leaving.begin(), leaving.end(), std::greater<>());
-    for (const int row : std::as_const(leaving)) {
-        m_list->removeAt(row);
-        for (Committing &other : m_committing) {
-            if (other.row > row)
-                --other.row;
-        }
-    }
-    m_list->SaveUrlList();
-}
-
-// The end of a run waits until every finished body is durable. Closing the program
-// cuts that wait short: what has not reached the disk within the bound stays a part
-// file, and its entry stays in the list.
-void DownloadRun::settleCommits()
-{
-    const auto pending = [this] {
-        return std::any_of(m_committing.cbegin(), m_committing.cend(), [](const Committing &c) { return !c.durable; });
-    };
-    const bool settled = m_states->waitWhile(pending, -1) || m_states->waitWhile(pending, m_commitGiveUpMs, true);
-    m_leaveList.stop();
-    leaveList(true);
-    if (settled)
-        return;
-    const int left = m_inet->abandonCommits();
-    m_committing.clear();
-    m_failed += left;
-    m_log->WriteLog(QStringLiteral("### %1 fertige Downloads nach %2 s nicht auf dem Datenträger: sie bleiben Teildateien "
-                                   "und ihre Einträge in der Liste")
-                        .arg(left)
-                        .arg(TransferProgress::secondsText(m_commitGiveUpMs)));
 }
 
 bool DownloadRun::planPath(const QString &fileName, QString *path, int *counter)

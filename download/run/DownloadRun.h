@@ -69,6 +69,8 @@ public:
 
 private:
     enum class Outcome { Arrived, NotFound, Failed, Aborted };
+    // "### Download-Fehler: <description> (Code <code>)"
+    static void logFailure(ActivityLog *log, const QString &description, qint64 code);
     Outcome downloadEntry(int k);
     bool planPath(const QString &fileName, QString *path, int *counter);
     bool takeResponseName(const UrlEntry &entry, QString *fileName, QString *path, int *counter);
