@@ -1,5 +1,6 @@
 #include "download/TransferStates.h"
 
+#include "base/SleepWhile.h"
 #include "download/Inet.h"
 #include "download/StateCode.h"
 #include "log/ActivityLog.h"
@@ -8,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QThread>
-#include <QTimer>
 
 #include <array>
 
@@ -91,15 +91,7 @@ bool TransferStates::pause(qint64 ms)
 bool TransferStates::waitWhile(const std::function<bool()> &busy, qint64 ms, bool untilDone)
 {
     const QDeadlineTimer deadline(ms < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(ms));
-    // Something must arrive when the time is up, or the sleep below would go on.
-    QTimer alarm;
-    alarm.setSingleShot(true);
-    alarm.setTimerType(Qt::PreciseTimer);
-    while (busy() && (untilDone || !m_abort) && !deadline.hasExpired()) {
-        if (!alarm.isActive() && !deadline.isForever())
-            alarm.start(std::chrono::milliseconds(deadline.remainingTime() + 1));
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
+    sleepWhile([&] { return busy() && (untilDone || !m_abort); }, deadline);
     return !busy();
 }
 
