@@ -41,9 +41,10 @@ Program::Program(const QString &programDir, std::unique_ptr<Desktop> desktop, QO
 Program::~Program()
 {
     delete m_terminal; // leaves the log's echo before the log goes
-    m_list->flushSave();
+    settleList();
     m_log->flushEcho();
-    if (m_lock && m_lock->isLocked())
+    // A write given up on may still swap the spare in: it stays.
+    if (!m_list->writing() && m_lock && m_lock->isLocked())
         m_list->removeSaveLeftovers();
 }
 
@@ -131,12 +132,21 @@ Program::Outcome Program::Main(const QString &arguments)
     return Outcome::exit(runBatch());
 }
 
+// The list's last write reaches the disk before the program ends; a disk that hangs
+// is given up on after the bound the run's commits have.
+void Program::settleList()
+{
+    m_list->settle(m_run->commitGiveUpMs());
+}
+
 int Program::runBatch()
 {
     // Nothing is fetched that could not be kept: every entry counts as failed.
     const bool runs = m_downloadDirUsable && !m_stopRequested;
     if (runs)
         runList();
+    // Its outcome decides the exit status.
+    settleList();
     const int arrived = runs ? m_run->arrived() : 0;
     const int failed = runs ? m_run->failed() : (m_downloadDirUsable ? 0 : m_list->count());
     m_log->flushEcho();

@@ -86,6 +86,7 @@ private:
     void wireWindow(bool batch);
     // The whole list, unattended; returns the exit status.
     int runBatch();
+    void settleList();
     void openFileManager(const QString &dir);
     void onCloseRequested();
     // Ends the program as closing its window does: on SIGTERM, SIGINT or SIGHUP.

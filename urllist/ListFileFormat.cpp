@@ -122,3 +122,17 @@ ListLine lineFromText(const QString &text)
 {
     return {text, text.toUtf8()};
 }
+
+QByteArray joinedLines(const QList<QByteArray> &lines)
+{
+    qsizetype size = 0;
+    for (const QByteArray &line : lines)
+        size += line.size() + 2;
+    QByteArray bytes;
+    bytes.reserve(size);
+    for (const QByteArray &line : lines) {
+        bytes += line;
+        bytes += "\r\n";
+    }
+    return bytes;
+}

@@ -23,5 +23,8 @@ struct ListLine
 QList<ListLine> parseListLines(const QByteArray &bytes);
 QStringList parseListFile(const QByteArray &bytes);
 
+// The file holding lines: each one ended by CR LF.
+QByteArray joinedLines(const QList<QByteArray> &lines);
+
 // The line as the list file holds it, for a text that came from elsewhere (a drop).
 ListLine lineFromText(const QString &text);

@@ -12,28 +12,8 @@
 #include <cstring>
 
 namespace {
-// A rewrite of the whole list may take this share of a run's time at most (the wait
-// for the disk aside, which a short list pays as well).
-constexpr qint64 RewriteSpacing = 10;
-// Rewrites cheaper than this are never put off: a short list is saved at once.
-constexpr qint64 CheapRewriteNs = 2000000;
 // An editor writes in several steps; the list looks once they are done.
 constexpr int SettleMs = 200;
-
-QByteArray joined(const QList<QByteArray> &lines)
-{
-    qsizetype size = 0;
-    for (const QByteArray &line : lines)
-        size += line.size() + 2;
-    QByteArray bytes;
-    bytes.reserve(size);
-    for (const QByteArray &line : lines) {
-        bytes += line;
-        bytes += "\r\n";
-    }
-    return bytes;
-}
-
 } // namespace
 
 UrlList::UrlList(ActivityLog *log, QObject *parent)
@@ -41,16 +21,17 @@ UrlList::UrlList(ActivityLog *log, QObject *parent)
     , m_log(log)
 {
     m_putOff.setSingleShot(true);
-    connect(&m_putOff, &QTimer::timeout, this, &UrlList::flushSave);
+    connect(&m_putOff, &QTimer::timeout, this, &UrlList::startWrite);
+    m_writeSoon.setSingleShot(true);
+    m_writeSoon.setInterval(0);
+    connect(&m_writeSoon, &QTimer::timeout, this, &UrlList::startWrite);
     m_settle.setSingleShot(true);
     m_settle.setInterval(SettleMs);
     connect(&m_settle, &QTimer::timeout, this, &UrlList::catchUp);
 }
 
-UrlList::~UrlList()
-{
-    flushSave();
-}
+// A write under way is left to the writer; the program waits for it before (settle).
+UrlList::~UrlList() = default;
 
 void UrlList::setFile(const QString &path)
 {
@@ -61,8 +42,7 @@ void UrlList::setFile(const QString &path)
 void UrlList::append(const QString &line)
 {
     appendLines({lineFromText(line)});
-    m_dirty = true;
-    m_tailOnly = false;
+    changed(false);
 }
 
 void UrlList::appendLines(const QList<ListLine> &lines)
@@ -83,13 +63,22 @@ void UrlList::removeAt(int row)
 {
     if (row < 0 || row >= m_lines.size())
         return;
-    if (row != m_lines.size() - 1)
-        m_tailOnly = false;
+    const bool lastRow = row == m_lines.size() - 1;
     beginRemoveRows({}, row, row);
     m_lines.removeAt(row);
     m_bytes.removeAt(row);
     endRemoveRows();
+    changed(lastRow);
+}
+
+void UrlList::changed(bool onlyLastRow)
+{
     m_dirty = true;
+    m_changedSinceWrite = true;
+    if (!onlyLastRow) {
+        m_tailOnly = false;
+        m_tailOnlySinceWrite = false;
+    }
 }
 
 void UrlList::removeSaveLeftovers() const
@@ -128,7 +117,7 @@ bool UrlList::LoadUrlList()
     lineBytes.reserve(loaded.size());
     for (const ListLine &line : loaded)
         lineBytes.append(line.bytes);
-    const bool canonical = joined(lineBytes) == bytes;
+    const bool canonical = joinedLines(lineBytes) == bytes;
     appendLines(loaded);
     m_stamp = stamp;
     m_synced = lineBytes;
@@ -137,121 +126,14 @@ bool UrlList::LoadUrlList()
     return true;
 }
 
-bool UrlList::SaveUrlList()
-{
-    return save(true);
-}
-
 void UrlList::AddUrl(const QString &url)
 {
     const QString entry = UrlEntry::make(url);
     if (m_lines.contains(entry))
         return;
     append(entry);
-    // A dropped link exists nowhere else: it is saved at once, run or not.
+    // A dropped link exists nowhere else: it is never put off, run or not.
     save(false);
-}
-
-bool UrlList::save(bool mayPutOff)
-{
-    writeLog(QStringLiteral("Kommando: SaveUrlList"));
-    if (m_unreadEntries) {
-        // Writing now would replace entries that were never read with the few on screen.
-        m_fileTrouble = true;
-        reportTrouble(QStringLiteral("### Liste %1 wird nicht gespeichert: sie konnte nicht gelesen werden, "
-                                     "ihre Einträge gingen sonst verloren").arg(m_file));
-        return false;
-    }
-    if (m_disk.readOnly()) {
-        m_fileTrouble = true;
-        reportTrouble(QStringLiteral("### Liste %1 ist schreibgeschützt: Änderungen an der Liste werden nicht gespeichert")
-                          .arg(m_file));
-        return false;
-    }
-    if (!catchUpWithFile())
-        return false;
-    if (!m_dirty)
-        return true;
-    const bool onlyCut = m_tailOnly && m_bytes.size() <= m_synced.size();
-    if (mayPutOff && m_runGoing && !onlyCut && m_rewriteNs >= CheapRewriteNs && m_sinceRewrite.isValid()) {
-        const qint64 waitNs = RewriteSpacing * m_rewriteNs - m_sinceRewrite.nsecsElapsed();
-        if (waitNs > 0) {
-            if (!m_putOff.isActive())
-                m_putOff.start(int(waitNs / 1000000) + 1);
-            return true;
-        }
-    }
-    return writeNow();
-}
-
-bool UrlList::writeNow()
-{
-    m_putOff.stop();
-    int error = ListFileDisk::ChangedMeanwhile;
-    // Written meanwhile by someone else: take that in and try again.
-    for (int attempt = 0; attempt < 5 && error == ListFileDisk::ChangedMeanwhile; ++attempt) {
-        if (attempt > 0 && !catchUpWithFile())
-            return false;
-        if (!m_dirty)
-            return true;
-        error = writeOnce();
-    }
-    if (error != 0) {
-        m_fileTrouble = true;
-        const QString reason = error > 0 ? systemErrorText(error) : QStringLiteral("sie wird ständig von außen geändert");
-        reportTrouble(QStringLiteral("### Liste %1 kann nicht gespeichert werden: %2").arg(m_file, reason));
-        return false;
-    }
-    m_dirty = false;
-    m_tailOnly = true;
-    m_lastTrouble.clear();
-    return true;
-}
-
-int UrlList::writeOnce()
-{
-    ListFileDisk::Stamp stamp = m_stamp;
-    int error = 0;
-    if (m_tailOnly && m_bytes.size() <= m_synced.size()) {
-        off_t size = m_stamp.size;
-        for (qsizetype i = m_bytes.size(); i < m_synced.size(); ++i)
-            size -= off_t(m_synced.at(i).size() + 2);
-        error = m_disk.cutTo(size, &stamp);
-        if (error == 0)
-            m_synced.resize(m_bytes.size());
-    } else {
-        QElapsedTimer clock;
-        clock.start();
-        qint64 syncNs = 0;
-        error = m_disk.replace(joined(m_bytes), &stamp, &syncNs);
-        if (error == 0) {
-            m_synced = m_bytes;
-            // Spaced by what grows with the list; the wait for the disk is the same
-            // for a short list, and putting it off would only widen the window in
-            // which a kill leaves arrived entries listed.
-            m_rewriteNs = clock.nsecsElapsed() - syncNs;
-            m_sinceRewrite.start();
-        }
-    }
-    if (error == 0)
-        m_stamp = stamp;
-    return error;
-}
-
-void UrlList::flushSave()
-{
-    if (m_putOff.isActive())
-        writeNow();
-}
-
-void UrlList::setRunGoing(bool going)
-{
-    m_runGoing = going;
-    if (going)
-        return;
-    flushSave();
-    if (m_watcher)
-        m_settle.start();
 }
 
 bool UrlList::catchUpWithFile()
@@ -272,7 +154,6 @@ bool UrlList::catchUpWithFile()
     QByteArray bytes;
     ListFileDisk::Stamp stamp;
     if (!m_disk.read(&bytes, &stamp)) {
-        m_fileTrouble = true;
         reportTrouble(QStringLiteral("### Liste %1 kann nicht gelesen werden: %2").arg(m_file, systemErrorText(errno)));
         return false;
     }
@@ -282,7 +163,7 @@ bool UrlList::catchUpWithFile()
     for (const ListLine &line : disk)
         lineBytes.append(line.bytes);
     m_stamp = stamp;
-    takeInFile(disk, joined(lineBytes) == bytes);
+    takeInFile(disk, joinedLines(lineBytes) == bytes);
     return true;
 }
 
@@ -349,6 +230,11 @@ void UrlList::followFile()
 
 void UrlList::catchUp()
 {
+    // Our own write changes the file too: what it meant is known once it has ended.
+    if (m_writer && m_writer->busy()) {
+        m_catchUpAfterWrite = true;
+        return;
+    }
     // A run takes changes in with its next save; its indices must not move before.
     if (!m_runGoing && !m_unreadEntries)
         catchUpWithFile();
@@ -357,6 +243,7 @@ void UrlList::catchUp()
 void UrlList::reportTrouble(const QString &message)
 {
     // Said once: a run saves after every arrived entry.
+    m_fileTrouble = true;
     if (message == m_lastTrouble)
         return;
     m_lastTrouble = message;

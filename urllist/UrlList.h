@@ -2,6 +2,7 @@
 
 #include "urllist/ListFileDisk.h"
 #include "urllist/ListFileFormat.h"
+#include "urllist/ListWriter.h"
 
 #include <QAbstractListModel>
 #include <QElapsedTimer>
@@ -15,16 +16,19 @@ class QMimeData;
 
 // The URL list (the rows of Liste) and the list file that mirrors it.
 //
-// The file is shared with whoever else edits it: before every save, a file changed
+// The file is shared with whoever else edits it: before every write, a file changed
 // on disk since we last read or wrote it is read again. Lines it gained join the list
 // at its end; lines it lost leave the list, except while a run goes, whose entries
 // must stay where they are. Each line keeps the bytes it was read as.
 //
-// Saving costs what changed: an entry removed from the end of the list (what a run
-// does as its downloads arrive) only cuts the file short. Any other change rewrites
-// the file; while a run goes, rewrites of a long list are spaced so that they take
-// at most a tenth of the time. A kill then leaves a list still naming a few entries
-// that had arrived, never one that lost an entry.
+// The window never waits for the disk: a save hands the list to a writer thread
+// (ListWriter), and the saves asked for while it writes merge into its next write, so
+// a burst of links costs one write whatever its size. Saving costs what changed: an
+// entry removed from the end of the list (what a run does as its downloads arrive)
+// only cuts the file short. Any other change rewrites the file; while a run goes,
+// rewrites of a long list are spaced so that they take at most a tenth of the time.
+// A kill then leaves a list still naming a few entries that had arrived, never one
+// that lost an entry.
 class UrlList : public QAbstractListModel
 {
     Q_OBJECT
@@ -47,17 +51,26 @@ public:
     // Saving is then refused for the rest of the session, because the file still holds
     // entries the list on screen does not know of.
     bool LoadUrlList();
-    // Brings the file up to date with the list. A failure is reported in the log (once
-    // until a save succeeds again) and false returned; the next save catches up. A list
-    // file made read-only is left alone: said once in the log.
-    bool SaveUrlList();
+    // Has the file brought up to date with the list by the writer, at the latest in the
+    // write after the one under way. A list that cannot be saved (read-only, never read
+    // whole) is reported in the log at once, a write that fails when it ends (once until
+    // a save succeeds again); the next save catches up.
+    void SaveUrlList();
+    // Whether a write is asked for or under way.
+    bool writing() const;
+    // Sleeps in the event loop until the writer is done, at most ms (-1: no limit).
+    // True when the file then holds the list.
+    bool waitSaved(qint64 ms = -1);
+    // For the end of the program: waits at most ms, and says in the log when the list
+    // could not be written in that time. True when the file holds the list.
+    bool settle(qint64 ms);
     // True once any load or save of this list failed or was refused.
     bool fileTroubleSeen() const { return m_fileTrouble; }
 
     // While a run goes its indices must hold, and a save may be put off; ending the
-    // run writes what was put off.
+    // run hands over what was put off.
     void setRunGoing(bool going);
-    // Writes a save that was put off, at once.
+    // Hands a save that was put off to the writer, at once.
     void flushSave();
     // Lets the list follow changes another program makes to the file while no run goes.
     void followFile();
@@ -77,18 +90,20 @@ public:
 
 private:
     void appendLines(const QList<ListLine> &lines);
-    bool save(bool mayPutOff);
-    bool writeNow();
-    int writeOnce();
+    void changed(bool onlyLastRow);
+    void save(bool mayPutOff);
+    void startWrite();
+    void written(const ListWriter::Done &done);
+    bool putOff() const;
     bool catchUpWithFile();
     void takeInFile(const QList<ListLine> &disk, bool canonical);
     void reportTrouble(const QString &message);
     void writeLog(const QString &message);
 
-    // Guarded: a save put off may still be written while the program is torn down.
     QPointer<ActivityLog> m_log;
     QString m_file;
     ListFileDisk m_disk;
+    ListWriter *m_writer = nullptr;
     QStringList m_lines;
     QList<QByteArray> m_bytes;
     // What the file held when we last read or wrote it, and its stamp then.
@@ -98,11 +113,23 @@ private:
     // The file holds exactly m_synced, and the list is m_synced with lines cut off its end.
     bool m_tailOnly = false;
     bool m_runGoing = false;
+    // A save asked for a write that has not been handed to the writer yet.
+    bool m_writeWanted = false;
+    // The write under way: the lines it writes, and whether the list changed since
+    // (and only by lines off its end).
+    QList<QByteArray> m_writingLines;
+    bool m_changedSinceWrite = false;
+    bool m_tailOnlySinceWrite = true;
+    int m_changedMeanwhile = 0;
+    // The saves of one turn of the event loop (a paste, a drop of many links) merge.
+    QTimer m_writeSoon;
     QTimer m_putOff;
     QElapsedTimer m_sinceRewrite;
     qint64 m_rewriteNs = 0;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer m_settle;
+    bool m_catchUpAfterWrite = false;
+    bool m_gaveUp = false;
     QString m_lastTrouble;
     bool m_fileTrouble = false;
     bool m_unreadEntries = false;

@@ -144,6 +144,7 @@ void DownloadRun::DownloadAll()
             ++m_failed;
     }
     settleCommits();
+    settleList();
     m_running = false;
     if (m_progress)
         m_progress->end();

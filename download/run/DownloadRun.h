@@ -50,6 +50,7 @@ public:
     void setRetryWaitMs(int milliseconds) { m_retryWaitMs = milliseconds; }
     // Overrides CommitGiveUpMs; for tests of a disk that hangs.
     void setCommitGiveUpMs(int milliseconds) { m_commitGiveUpMs = milliseconds; }
+    int commitGiveUpMs() const { return m_commitGiveUpMs; }
 
     void DownloadAll();
 
@@ -85,6 +86,7 @@ private:
     // with no entry above them still on its way.
     void leaveList(bool all);
     void settleCommits();
+    void settleList();
 
     ActivityLog *m_log;
     UrlList *m_list;

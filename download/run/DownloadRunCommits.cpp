@@ -109,3 +109,12 @@ void DownloadRun::settleCommits()
                         .arg(left)
                         .arg(TransferProgress::secondsText(m_commitGiveUpMs)));
 }
+
+// The run ends once the list file has lost its arrived entries too. Closing the
+// program bounds that wait as it bounds the commits'.
+void DownloadRun::settleList()
+{
+    m_list->flushSave();
+    if (!m_states->waitWhile([this] { return m_list->writing(); }, -1))
+        m_list->settle(m_commitGiveUpMs);
+}

@@ -359,6 +359,7 @@ void tst_MainForm::pasteIsADrop()
     QTest::keyClick(liste, Qt::Key_Insert, Qt::ShiftModifier);
     const QByteArray list = "a.zip -> http://127.0.0.1:9/a.zip\r\nb.zip -> http://127.0.0.1:9/b.zip\r\n"
                             "c.zip -> http://127.0.0.1:9/c.zip\r\n";
+    QVERIFY(program.urlList()->waitSaved(30000));
     QCOMPARE(readFile(program.UrlListFile), list);
     QVERIFY(seen.messages.isEmpty());
 
@@ -387,6 +388,7 @@ void tst_MainForm::deleteLeavesATrace()
 
     liste->setCurrentIndex(liste->model()->index(1, 0));
     QTest::keyClick(liste, Qt::Key_Delete);
+    QVERIFY(program.urlList()->waitSaved(30000));
     QCOMPARE(readFile(program.UrlListFile), "a -> http://127.0.0.1:9/a\r\nc -> http://127.0.0.1:9/c\r\n");
     QTRY_VERIFY(logMessages(*program.log()).contains(QStringLiteral("Aus der Liste entfernt: b b -> http://127.0.0.1:9/b?x=%1")));
 }

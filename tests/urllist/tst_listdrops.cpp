@@ -169,6 +169,7 @@ void TestListDrops::dropOnList()
     // A copy, never a move: the source must not delete what it offered.
     QCOMPARE(drop(program, data.get()), Qt::CopyAction);
 
+    QVERIFY(program.urlList()->waitSaved(30000));
     const QByteArray after = readFile(program.UrlListFile);
     const QStringList expected = QStringList{QStringLiteral("old.zip -> http://host/old.zip")} + entries;
     QCOMPARE(program.urlList()->lines(), expected);
@@ -190,6 +191,7 @@ void TestListDrops::sameLinkTwiceAddsOnce()
     drop(program, data.get());
     QCOMPARE(program.urlList()->count(), 1);
     const QString path = program.UrlListFile;
+    QVERIFY(program.urlList()->waitSaved(30000));
     QVERIFY(QFile::exists(path));
     // Any rewrite, even with the same bytes, would show as a new file.
     QVERIFY(QFile::rename(path, path + QStringLiteral(".seen")));
@@ -199,6 +201,7 @@ void TestListDrops::sameLinkTwiceAddsOnce()
     const std::unique_ptr<QMimeData> again = shape(QStringLiteral("link only"));
     drop(program, again.get());
     QCOMPARE(program.urlList()->lines(), QStringList{"setup.zip -> http://127.0.0.1/dir/setup.zip"});
+    QVERIFY(program.urlList()->waitSaved(30000));
     QVERIFY(!QFile::exists(path));
     QCOMPARE(program.log()->count(), logLines);
 }

@@ -2,6 +2,7 @@
 #include "urllist/UrlList.h"
 
 #include "common/Files.h"
+#include "common/SavedList.h"
 #include "common/LogMessages.h"
 #include "common/ProgramFolder.h"
 
@@ -105,7 +106,7 @@ void TestUrlListFile::roundTrip()
     list.setFile(path);
     for (const QString &line : lines)
         list.append(line);
-    QVERIFY(list.SaveUrlList());
+    QVERIFY(saved(list));
     QCOMPARE(readFile(path), (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
     QCOMPARE(logMessages(log), QStringList{"Kommando: SaveUrlList"});
 
@@ -140,6 +141,7 @@ void TestUrlListFile::eachLineKeepsItsEncoding()
                                         QStringLiteral("last -> http://host/last")}));
     list.removeAt(2);
     list.AddUrl(QStringLiteral("http://host/Übung.zip"));
+    QVERIFY(list.waitSaved(30000));
     QCOMPARE(readFile(path), utf8 + "\r\n" + cp1252 + "\r\n" + QByteArray("\xC3\x9C" "bung.zip -> http://host/\xC3\x9C" "bung.zip\r\n"));
 }
 
@@ -163,7 +165,7 @@ void TestUrlListFile::lineBreakInEntryIsWrittenUnchanged()
     UrlList list(&log);
     list.setFile(path);
     list.append(QStringLiteral("x -> http://h/a\r\nhttp://h/b"));
-    QVERIFY(list.SaveUrlList());
+    QVERIFY(saved(list));
     QCOMPARE(readFile(path), QByteArray("x -> http://h/a\r\nhttp://h/b\r\n"));
     UrlList again(&log);
     again.setFile(path);
@@ -181,7 +183,7 @@ void TestUrlListFile::emptyListGivesEmptyFile()
     list.setFile(path);
     QVERIFY(list.LoadUrlList());
     list.removeAt(0);
-    QVERIFY(list.SaveUrlList());
+    QVERIFY(saved(list));
     QVERIFY(QFileInfo(path).isFile());
     QCOMPARE(QFileInfo(path).size(), 0);
 }
@@ -201,7 +203,7 @@ void TestUrlListFile::failedSaveKeepsOldFileAndCatchesUp()
     {
         FileSizeLimit limit(1024);
         QVERIFY(limit.isSet());
-        QVERIFY(!list.SaveUrlList());
+        QVERIFY(!saved(list));
     }
     QCOMPARE(readFile(path), old);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"URL-Liste.INI"});
@@ -211,7 +213,7 @@ void TestUrlListFile::failedSaveKeepsOldFileAndCatchesUp()
     QVERIFY2(last.startsWith(QStringLiteral("### ")) && last.contains(path) && last.endsWith(QStringLiteral(": Datei zu groß")),
              qPrintable(last));
 
-    QVERIFY(list.SaveUrlList());
+    QVERIFY(saved(list));
     const QByteArray now = readFile(path);
     QVERIFY(now.startsWith(old));
     QVERIFY(now.endsWith("f199.zip -> http://host/f199.zip\r\n"));
@@ -237,7 +239,7 @@ void TestUrlListFile::saveOverFolderOrBelowFileIsReported()
         list.setFile(c.path);
         list.LoadUrlList();
         list.append(QStringLiteral("a -> http://h/a"));
-        QVERIFY(!list.SaveUrlList());
+        QVERIFY(!saved(list));
         QVERIFY(list.fileTroubleSeen());
         QCOMPARE(list.count(), 1);
         const QString last = logMessages(log).constLast();
@@ -262,7 +264,7 @@ void TestUrlListFile::unreadableFileIsNeverOverwritten()
     QVERIFY(list.fileTroubleSeen());
     QVERIFY(logMessages(log).constLast().startsWith(QStringLiteral("### Liste ") + path));
     list.append(QStringLiteral("a -> http://h/a"));
-    QVERIFY(!list.SaveUrlList());
+    QVERIFY(!saved(list));
     QVERIFY(logMessages(log).constLast().startsWith(QStringLiteral("### Liste ") + path));
     QCOMPARE(list.count(), 1);
     struct stat info {};
@@ -294,9 +296,9 @@ void TestUrlListFile::readOnlyListIsLeftAlone()
     list.setFile(path);
     QVERIFY(list.LoadUrlList());
     list.removeAt(1);
-    QVERIFY(!list.SaveUrlList());
+    QVERIFY(!saved(list));
     list.removeAt(0);
-    QVERIFY(!list.SaveUrlList());
+    QVERIFY(!saved(list));
     QCOMPARE(list.count(), 0);
     QCOMPARE(readFile(path), old);
     QVERIFY(list.fileTroubleSeen());
