@@ -184,9 +184,15 @@ int ListFileDisk::replace(const QByteArray &bytes, Stamp *stamp, qint64 *syncNs)
         ::unlink(sparePath.constData());
         return ChangedMeanwhile;
     }
-    // No list yet, or a file system that cannot swap: renamed over it.
-    if (Rename::exchange(sparePath.constData(), targetPath.constData()) != 0
-        && ::rename(sparePath.constData(), targetPath.constData()) != 0) {
+    if (Rename::exchange(sparePath.constData(), targetPath.constData()) == 0) {
+        // Written between the look above and the swap: the old list, now under the
+        // spare's name, goes back, and the caller takes the other program's lines in.
+        if (stampAt(sparePath) != *stamp) {
+            Rename::exchange(sparePath.constData(), targetPath.constData());
+            return ChangedMeanwhile;
+        }
+    } else if (::rename(sparePath.constData(), targetPath.constData()) != 0) {
+        // No list yet, or a file system that cannot swap: renamed over it.
         const int error = errno;
         ::unlink(sparePath.constData());
         return error;

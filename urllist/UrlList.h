@@ -92,6 +92,7 @@ private:
     void appendLines(const QList<ListLine> &lines);
     void changed(bool onlyLastRow);
     void save(bool mayPutOff);
+    void scheduleWrite();
     void startWrite();
     void written(const ListWriter::Done &done);
     bool putOff() const;
@@ -115,6 +116,8 @@ private:
     bool m_runGoing = false;
     // A save asked for a write that has not been handed to the writer yet.
     bool m_writeWanted = false;
+    // ... and one of them may not be put off (a dropped link).
+    bool m_writeUrgent = false;
     // The write under way: the lines it writes, and whether the list changed since
     // (and only by lines off its end).
     QList<QByteArray> m_writingLines;

@@ -37,10 +37,15 @@ void UrlList::save(bool mayPutOff)
         return;
     }
     m_writeWanted = true;
+    m_writeUrgent = m_writeUrgent || !mayPutOff;
     // A write under way hands over to the next one when it ends.
-    if (m_writer && m_writer->busy())
-        return;
-    if (mayPutOff && putOff()) {
+    if (!m_writer || !m_writer->busy())
+        scheduleWrite();
+}
+
+void UrlList::scheduleWrite()
+{
+    if (!m_writeUrgent && putOff()) {
         if (!m_putOff.isActive())
             m_putOff.start(int((RewriteSpacing * m_rewriteNs - m_sinceRewrite.nsecsElapsed()) / 1000000) + 1);
         return;
@@ -63,6 +68,7 @@ void UrlList::startWrite()
     if (!m_writeWanted || (m_writer && m_writer->busy()))
         return;
     m_writeWanted = false;
+    m_writeUrgent = false;
     if (!catchUpWithFile() || !m_dirty)
         return;
     if (!m_writer) {
@@ -103,6 +109,7 @@ void UrlList::written(const ListWriter::Done &done)
     if (done.error == ListFileDisk::ChangedMeanwhile && ++m_changedMeanwhile < ChangedMeanwhileTries) {
         // Written meanwhile by someone else: taken in before the next try.
         m_writeWanted = true;
+        m_writeUrgent = true;
     } else if (done.error != 0) {
         m_changedMeanwhile = 0;
         // The next save writes and flushes again, also when the list landed.
@@ -115,7 +122,7 @@ void UrlList::written(const ListWriter::Done &done)
         m_lastTrouble.clear();
     }
     if (m_writeWanted)
-        startWrite();
+        scheduleWrite();
     if (m_catchUpAfterWrite && !writing()) {
         m_catchUpAfterWrite = false;
         catchUp();
