@@ -17,7 +17,7 @@ Usage: bench/run.sh [options]
   -p, --pairs N      counted pairs per paired case (default 7)
   -w, --warmup N     warm-up pairs, not counted (default 1)
   -c, --cases LIST   comma-separated subset of:
-                     big,many,tiny,slow-disk,real,https-many,https-big,memory,disk,start,idle,log
+                     big,many,tiny,slow-disk,real,https-many,https-big,memory,disk,start,idle,log,window
       --big-mib N    big: one body of N MiB against curl (default 256)
       --many N       many: N bodies of 4 KiB against wget -i (default 1000)
       --tiny N       tiny: N bodies of 100 bytes against wget -i (default 10000)
@@ -79,7 +79,7 @@ fi
 for n in "$bigMiB" "$many" "$tiny" "$slow" "$realMiB" "$memMiB" "$diskMiB" "$httpsMany" "$httpsMiB"; do
     [ "$n" -ge 1 ] || { echo "bench: sizes and counts start at 1" >&2; exit 2; }
 done
-allCases=big,many,tiny,slow-disk,real,https-many,https-big,memory,disk,start,idle,log
+allCases=big,many,tiny,slow-disk,real,https-many,https-big,memory,disk,start,idle,log,window
 cases="${cases:-$allCases}"
 for c in ${cases//,/ }; do
     [[ ",$allCases," == *",$c,"* ]] || { echo "bench: unknown case '$c'" >&2; exit 2; }
@@ -94,7 +94,7 @@ source "$benchDir/lib.sh"
 build="${QUORVEX_BENCH_BUILD:-$here/build-bench}"
 say "build (Release) in $build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target quorvex bench_writelog bench_idle slowflush -j2 >/dev/null
+cmake --build "$build" --target quorvex bench_writelog bench_idle bench_window slowflush -j2 >/dev/null
 # Another build of the program to measure (an earlier commit's, for figures before a
 # change); the bench's own helpers still come from this checkout.
 testedBinary="${QUORVEX_BENCH_BINARY:-$build/quorvex}"
