@@ -200,7 +200,8 @@ private Q_SLOTS:
         QTemporaryDir &dir = fixture.dir;
         Program &program = fixture.program;
         MainForm *form = program.form();
-        MessageBoxCloser closer;
+        // The boxes opened during the run are left open while it goes on.
+        MessageBoxCloser closer(QStringLiteral("Der Download ist abgeschlossen!"), 20000);
 
         bool checked = false;
         QTimer::singleShot(400, form, [&] {
@@ -215,6 +216,11 @@ private Q_SLOTS:
             data.setText(server.url("/later.zip"));
             program.Liste_OLEDragDrop(&data);
             QCOMPARE(program.urlList()->count(), 2);
+            // Neither box may hold the run, and a second refusal adds no box.
+            program.Btn_Click(3);
+            QMimeData file;
+            program.Liste_OLEDragDrop(&file);
+            program.Liste_OLEDragDrop(&file);
             checked = true;
         });
         QElapsedTimer timer;
@@ -230,6 +236,9 @@ private Q_SLOTS:
         QCOMPARE(readFile(listFile(dir)), ("later.zip -> " + server.url("/later.zip") + "\r\n").toUtf8());
         QCOMPARE(closer.count(), 1);
         QVERIFY(closer.text().endsWith(QStringLiteral("(Anzahl der Dateien mit Fehlern: 1)")));
+        QCOMPARE(MessageBoxCloser::openTexts(),
+                 QStringList({QStringLiteral("Bitte nur echte HTTP-Links in die Liste ziehen"),
+                              Program::infoText(QStringLiteral("Quorvex - ein Utility für den automatischen HTTP-Download"))}));
     }
 
     // Writing a big body's pieces still lets the window work, and closing it then ends
