@@ -14,6 +14,7 @@
 #include "common/MessageBoxCloser.h"
 #include "common/ProgramFixture.h"
 #include "common/ServerScript.h"
+#include "common/TestCa.h"
 #include "common/TestServer.h"
 #include "common/LogMessages.h"
 
@@ -23,6 +24,7 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <memory>
@@ -334,6 +336,33 @@ private Q_SLOTS:
         QCOMPARE(closer.count(), 1);
         QCOMPARE(program.urlList()->count(), 0);
         QCOMPARE(program.form()->windowTitle(), QStringLiteral("Quorvex"));
+    }
+
+    // Each run reads the bundle afresh: one missing, then one with the authority, then
+    // one without it, in one window.
+    void trustFollowsEachRun()
+    {
+        TestCa ca;
+        QVERIFY2(ca.ok(), qPrintable(ca.error()));
+        TestServer server(QJsonObject{{QStringLiteral("/f"), reply(200, "sicher")}}, false, QStringLiteral("127.0.0.1"),
+                          ca.cert(QStringLiteral("server")));
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        ProgramFixture fixture;
+        QVERIFY(fixture.ok());
+        MessageBoxCloser closer;
+        const QString bundle = fixture.dir.filePath(QStringLiteral("bundle.pem"));
+        qputenv("SSL_CERT_FILE", QFile::encodeName(bundle));
+        qputenv("SSL_CERT_DIR", QByteArray());
+        const auto restore = qScopeGuard([] { qunsetenv("SSL_CERT_FILE"); qunsetenv("SSL_CERT_DIR"); });
+        QList<int> arrived;
+        for (const QString trusted : {"", "ca.pem", "untrusted.pem"}) {
+            QFile::remove(bundle);
+            QVERIFY(trusted.isEmpty() || QFile::copy(ca.cert(trusted), bundle));
+            fixture.program.urlList()->AddUrl(server.url("/f"));
+            fixture.program.Btn_Click(1);
+            arrived << fixture.program.run()->arrived();
+        }
+        QCOMPARE(arrived, QList<int>({0, 1, 0}));
     }
 
     void closingTheWindowEndsTheRun()
