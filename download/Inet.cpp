@@ -265,6 +265,14 @@ void Inet::Cancel()
     d->flush();
 }
 
+void Inet::forgetTrust()
+{
+    // A connection still being set up would use what is dropped here.
+    if (d->m_transfer.running())
+        Cancel();
+    d->m_driver.forgetTrust();
+}
+
 qint32 Inet::ResponseCode() const
 {
     return d->m_shown ? d->m_shown->code : d->m_transfer.code();

@@ -107,6 +107,10 @@ public:
     // Ends the current request and its connection. An unpublished body stays in its
     // part file for the next request of its URL when it can be continued.
     void Cancel();
+    // Forgets whom https servers must lead to, and the TLS sessions checked that way:
+    // the next request reads the trust settings and, at its first https connection,
+    // the bundle afresh. Ends the current request, if any.
+    void forgetTrust();
 
     qint32 ResponseCode() const;
     QString ResponseInfo() const;

@@ -16,6 +16,10 @@ public:
 
     // An information box with one OK button; returns when it is closed.
     virtual void showMessage(QWidget *parent, const QString &title, const QString &text) = 0;
+    // The same box, but it returns at once: a run below the caller goes on while the
+    // box waits for its reader. While one with the same title and text is open, that
+    // one is brought forward instead of a second one shown.
+    virtual void showNotice(QWidget *parent, const QString &title, const QString &text) = 0;
     virtual void beep() = 0;
     // Shows folder in the user's file manager, which lives on as a process of its own.
     virtual OpenResult openFolder(const QString &folder) = 0;

@@ -270,15 +270,15 @@ QString Program::infoText(const QString &heading)
 
 void Program::ShowInfo(const QString &title, const QString &heading)
 {
-    m_desktop->showMessage(m_form.get(), title, infoText(heading));
+    m_desktop->showNotice(m_form.get(), title, infoText(heading));
 }
 
 void Program::Liste_OLEDragDrop(const QMimeData *Data)
 {
     const QStringList links = droppedLinks(Data);
     if (links.isEmpty()) {
-        // Said once the drop is over: a drag source waits for the drop to end, and a
-        // browser's drag would hang until the box was closed.
+        // Said once the drop is over: a drag source waits for the drop to end, and
+        // should hear of it before a box takes the window.
         QMetaObject::invokeMethod(this, &Program::RejectDrop, Qt::QueuedConnection);
         return;
     }
@@ -288,8 +288,8 @@ void Program::Liste_OLEDragDrop(const QMimeData *Data)
 
 void Program::RejectDrop()
 {
-    m_desktop->showMessage(m_form.get(), QStringLiteral("Quorvex"),
-                           QStringLiteral("Bitte nur echte HTTP-Links in die Liste ziehen"));
+    m_desktop->showNotice(m_form.get(), QStringLiteral("Quorvex"),
+                          QStringLiteral("Bitte nur echte HTTP-Links in die Liste ziehen"));
 }
 
 void Program::Liste_Paste()

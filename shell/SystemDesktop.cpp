@@ -10,6 +10,24 @@ void SystemDesktop::showMessage(QWidget *parent, const QString &title, const QSt
     box.exec();
 }
 
+void SystemDesktop::showNotice(QWidget *parent, const QString &title, const QString &text)
+{
+    m_notices.removeAll(nullptr);
+    for (QMessageBox *open : std::as_const(m_notices)) {
+        if (open->windowTitle() == title && open->text() == text) {
+            open->raise();
+            open->activateWindow();
+            return;
+        }
+    }
+    // Window-modal and shown with open(), not exec(): a box with its own event loop
+    // would hold whatever waits below the caller, such as a run between two entries.
+    auto *box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    m_notices.append(box);
+    box->open();
+}
+
 void SystemDesktop::beep()
 {
     QApplication::beep();

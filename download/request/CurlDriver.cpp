@@ -1,5 +1,7 @@
 #include "download/request/CurlDriver.h"
 
+#include "download/request/TlsTrust.h"
+
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -17,6 +19,17 @@ constexpr long LongestTimerMs = 24L * 3600 * 1000;
 // Rounds run back to back for a timer libcurl wants at once; then the event loop gets
 // its turn, so that a fast body cannot starve the window or a cancel.
 constexpr int MostRoundsInARow = 16;
+
+CurlShare makeShare()
+{
+    // One thread drives every transfer, so the share needs no locks.
+    CurlShare share(curl_share_init());
+    if (share
+        && (curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK
+            || curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK))
+        share.reset();
+    return share;
+}
 } // namespace
 
 // The notifiers of one socket; a child of the driver, so whatever libcurl still holds
@@ -40,12 +53,7 @@ CurlDriver::CurlDriver(QObject *parent)
         curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION, &CurlDriver::timerCallback);
         curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERDATA, this);
     }
-    // One thread drives every transfer, so the share needs no locks.
-    m_share.reset(curl_share_init());
-    if (m_share
-        && (curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS) != CURLSHE_OK
-            || curl_share_setopt(m_share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK))
-        m_share.reset();
+    m_share = makeShare();
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
@@ -58,6 +66,19 @@ CurlDriver::~CurlDriver()
     m_multi.reset();
     // After the multi handle: no transfer may still use it.
     m_share.reset();
+}
+
+const TlsTrust &CurlDriver::trust()
+{
+    if (!m_trust)
+        m_trust = TlsTrust::fromEnvironment();
+    return *m_trust;
+}
+
+void CurlDriver::forgetTrust()
+{
+    m_trust.reset();
+    m_share = makeShare();
 }
 
 bool CurlDriver::add(CURL *easy)

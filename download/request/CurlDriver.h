@@ -6,9 +6,11 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QSocketNotifier;
+class TlsTrust;
 
 // Runs libcurl transfers from the Qt event loop of the thread it lives on: socket
 // notifiers and one timer, as libcurl asks for them. Each socket's notifiers hang on
@@ -33,6 +35,12 @@ public:
     // the TLS sessions, so the next connection to a host resumes its session instead
     // of a full handshake. Null when libcurl has none to give.
     CURLSH *share() const { return m_share.get(); }
+    // Whom https servers must lead to, decided at the first request after the last
+    // forgetTrust().
+    const TlsTrust &trust();
+    // Drops the trust and, with it, the TLS sessions made under it: a resumed session
+    // skips the check of the server's chain. Only while no transfer runs.
+    void forgetTrust();
 
     // False when libcurl refuses the handle; nothing runs then.
     bool add(CURL *easy);
@@ -50,6 +58,7 @@ private:
 
     CurlMulti m_multi;
     CurlShare m_share;
+    std::unique_ptr<TlsTrust> m_trust;
     QTimer m_timer;
     // The notifiers of closed sockets, ready for the next one; children of the driver.
     std::vector<Watch *> m_spare;

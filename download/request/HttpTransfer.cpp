@@ -110,7 +110,7 @@ bool HttpTransfer::configure(CURL *easy, const QByteArray &url)
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     if (CURLSH *share = m_driver->share())
         set(CURLOPT_SHARE, share);
-    ok = ok && TlsTrust::fromEnvironment().apply(easy);
+    ok = ok && m_driver->trust().apply(easy);
     // Redirects are followed here, one checked hop at a time.
     set(CURLOPT_FOLLOWLOCATION, 0L);
     // Every request on its own connection, so every phase happens and is reported.

@@ -23,10 +23,9 @@ QByteArray builtIn(CURLINFO what)
 }
 } // namespace
 
-const TlsTrust &TlsTrust::fromEnvironment()
+std::unique_ptr<TlsTrust> TlsTrust::fromEnvironment()
 {
-    static const TlsTrust trust(setting("SSL_CERT_FILE"), setting("SSL_CERT_DIR"));
-    return trust;
+    return std::make_unique<TlsTrust>(setting("SSL_CERT_FILE"), setting("SSL_CERT_DIR"));
 }
 
 TlsTrust::TlsTrust(const std::optional<QByteArray> &certFile, const std::optional<QByteArray> &certDir)
@@ -49,6 +48,11 @@ bool TlsTrust::apply(CURL *easy) const
         ? m_store->applyTo(easy)
         : curl_easy_setopt(easy, CURLOPT_CAINFO, m_caFile.isEmpty() ? nullptr : m_caFile.constData()) == CURLE_OK
             && curl_easy_setopt(easy, CURLOPT_CAPATH, m_caPath.isEmpty() ? nullptr : m_caPath.constData()) == CURLE_OK;
+    // libcurl keeps the store of a connection's context in the multi handle for a day
+    // and puts it into the next connections in place of the one given them: trust
+    // would then follow the first run of the process. A libcurl before 7.87 keeps
+    // none and does not know the option.
+    curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     return paths && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK
         && curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
 }

@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-// Which certificates an https server's must lead to, decided once per process.
+// Which certificates an https server's must lead to, decided afresh for each run.
 //
 // As OpenSSL-based tools do, SSL_CERT_FILE names the bundle and SSL_CERT_DIR the
 // hashed folder in place of the system's; either left unset keeps the system's own,
@@ -20,8 +20,8 @@
 class TlsTrust
 {
 public:
-    // What the environment of this process says; read at the first call.
-    static const TlsTrust &fromEnvironment();
+    // What the environment of this process says now.
+    static std::unique_ptr<TlsTrust> fromEnvironment();
     // Decides from the two settings (nullopt: unset) and libcurl's built-in paths.
     TlsTrust(const std::optional<QByteArray> &certFile, const std::optional<QByteArray> &certDir);
 

@@ -5,8 +5,8 @@
 #include <curl/curl.h>
 #include <openssl/types.h>
 
-// The certificates every https connection of the process checks its server against,
-// in one store that libcurl hands to each connection. The bundle is parsed once, at the
+// The certificates every https connection of a run checks its server against, in one
+// store that libcurl hands to each connection. The bundle is parsed once, at the run's
 // first https connection; the folder is a hashed lookup that reads the files a chain
 // asks for when it asks, so an authority put into the folder during a run counts from
 // the next connection on. Left to itself, libcurl parses the whole bundle again for

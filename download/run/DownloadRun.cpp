@@ -145,6 +145,8 @@ void DownloadRun::DownloadAll()
     }
     settleCommits();
     settleList();
+    // A changed bundle, or an authority taken out of the folder, counts from the next run.
+    m_inet->forgetTrust();
     m_running = false;
     if (m_progress)
         m_progress->end();

@@ -20,6 +20,7 @@ public:
     };
 
     void showMessage(QWidget *, const QString &title, const QString &text) override { messages.append({title, text}); }
+    void showNotice(QWidget *, const QString &title, const QString &text) override { messages.append({title, text}); }
     void beep() override { ++beeps; }
     OpenResult openFolder(const QString &folder) override
     {

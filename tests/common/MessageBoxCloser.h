@@ -1,10 +1,12 @@
 #pragma once
 
-// Closes the next message box that opens, from inside its own event loop, and keeps
-// what it showed. Tests never leave a box for a person to close.
+// Closes the message boxes that open, from whichever event loop runs meanwhile, and
+// keeps what the last one showed. Tests never leave a box for a person to close.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QStringList>
 #include <QTimer>
 
 #include <memory>
@@ -12,13 +14,16 @@
 class MessageBoxCloser
 {
 public:
-    MessageBoxCloser()
+    // Given only, a box whose text does not start with it is left open until the
+    // closer is othersMs old, as if someone were reading it.
+    explicit MessageBoxCloser(const QString &only = {}, int othersMs = 0)
         : m_timer(std::make_unique<QTimer>())
     {
+        m_age.start();
         m_timer->setInterval(10);
-        QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this] {
+        QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this, only, othersMs] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
+            if (!box || (!box->text().startsWith(only) && !m_age.hasExpired(othersMs)))
                 return;
             ++m_count;
             m_title = box->windowTitle();
@@ -33,8 +38,20 @@ public:
     QString title() const { return m_title; }
     QString text() const { return m_text; }
     QMessageBox::Icon icon() const { return m_icon; }
+    // The texts of the boxes open now, sorted.
+    static QStringList openTexts()
+    {
+        QStringList texts;
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(window); box && box->isVisible())
+                texts << box->text();
+        }
+        texts.sort();
+        return texts;
+    }
 
 private:
+    QElapsedTimer m_age;
     std::unique_ptr<QTimer> m_timer;
     int m_count = 0;
     QString m_title;

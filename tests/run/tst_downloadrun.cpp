@@ -14,6 +14,7 @@
 #include "common/MessageBoxCloser.h"
 #include "common/ProgramFixture.h"
 #include "common/ServerScript.h"
+#include "common/TestCa.h"
 #include "common/TestServer.h"
 #include "common/LogMessages.h"
 
@@ -23,6 +24,7 @@
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <memory>
@@ -200,7 +202,8 @@ private Q_SLOTS:
         QTemporaryDir &dir = fixture.dir;
         Program &program = fixture.program;
         MainForm *form = program.form();
-        MessageBoxCloser closer;
+        // The boxes opened during the run are left open while it goes on.
+        MessageBoxCloser closer(QStringLiteral("Der Download ist abgeschlossen!"), 20000);
 
         bool checked = false;
         QTimer::singleShot(400, form, [&] {
@@ -215,6 +218,11 @@ private Q_SLOTS:
             data.setText(server.url("/later.zip"));
             program.Liste_OLEDragDrop(&data);
             QCOMPARE(program.urlList()->count(), 2);
+            // Neither box may hold the run, and a second refusal adds no box.
+            program.Btn_Click(3);
+            QMimeData file;
+            program.Liste_OLEDragDrop(&file);
+            program.Liste_OLEDragDrop(&file);
             checked = true;
         });
         QElapsedTimer timer;
@@ -230,6 +238,9 @@ private Q_SLOTS:
         QCOMPARE(readFile(listFile(dir)), ("later.zip -> " + server.url("/later.zip") + "\r\n").toUtf8());
         QCOMPARE(closer.count(), 1);
         QVERIFY(closer.text().endsWith(QStringLiteral("(Anzahl der Dateien mit Fehlern: 1)")));
+        QCOMPARE(MessageBoxCloser::openTexts(),
+                 QStringList({QStringLiteral("Bitte nur echte HTTP-Links in die Liste ziehen"),
+                              Program::infoText(QStringLiteral("Quorvex - ein Utility für den automatischen HTTP-Download"))}));
     }
 
     // Writing a big body's pieces still lets the window work, and closing it then ends
@@ -325,6 +336,33 @@ private Q_SLOTS:
         QCOMPARE(closer.count(), 1);
         QCOMPARE(program.urlList()->count(), 0);
         QCOMPARE(program.form()->windowTitle(), QStringLiteral("Quorvex"));
+    }
+
+    // Each run reads the bundle afresh: one missing, then one with the authority, then
+    // one without it, in one window.
+    void trustFollowsEachRun()
+    {
+        TestCa ca;
+        QVERIFY2(ca.ok(), qPrintable(ca.error()));
+        TestServer server(QJsonObject{{QStringLiteral("/f"), reply(200, "sicher")}}, false, QStringLiteral("127.0.0.1"),
+                          ca.cert(QStringLiteral("server")));
+        QVERIFY2(server.ok(), qPrintable(server.error()));
+        ProgramFixture fixture;
+        QVERIFY(fixture.ok());
+        MessageBoxCloser closer;
+        const QString bundle = fixture.dir.filePath(QStringLiteral("bundle.pem"));
+        qputenv("SSL_CERT_FILE", QFile::encodeName(bundle));
+        qputenv("SSL_CERT_DIR", QByteArray());
+        const auto restore = qScopeGuard([] { qunsetenv("SSL_CERT_FILE"); qunsetenv("SSL_CERT_DIR"); });
+        QList<int> arrived;
+        for (const QString trusted : {"", "ca.pem", "untrusted.pem"}) {
+            QFile::remove(bundle);
+            QVERIFY(trusted.isEmpty() || QFile::copy(ca.cert(trusted), bundle));
+            fixture.program.urlList()->AddUrl(server.url("/f"));
+            fixture.program.Btn_Click(1);
+            arrived << fixture.program.run()->arrived();
+        }
+        QCOMPARE(arrived, QList<int>({0, 1, 0}));
     }
 
     void closingTheWindowEndsTheRun()

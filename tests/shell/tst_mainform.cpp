@@ -273,7 +273,7 @@ void tst_MainForm::infoBox()
     Program &program = fixture.program;
     MessageBoxCloser closer;
     QTest::mouseClick(program.form()->Btn[3], Qt::LeftButton);
-    QCOMPARE(closer.count(), 1);
+    QTRY_COMPARE(closer.count(), 1);
     QCOMPARE(closer.title(), QStringLiteral("Quorvex"));
     QCOMPARE(closer.text(), expected);
     QCOMPARE(closer.icon(), QMessageBox::Information);
