@@ -116,6 +116,37 @@ void MainForm::describeForScreenReaders()
     Btn[3]->setAccessibleDescription(QStringLiteral("Zeigt Version und Kontakt."));
 }
 
+// The buttons tell their index, the list its drops, pastes and deletes.
+void MainForm::connectControls()
+{
+    QFont small = font();
+    small.setPointSizeF(8);
+    for (int i = 0; i < 4; ++i) {
+        Btn[i]->setFont(small);
+        connect(Btn[i], &QPushButton::clicked, this, [this, i] { Q_EMIT Btn_Click(i); });
+    }
+    connect(Liste, &DropListView::dropped, this, &MainForm::Liste_OLEDragDrop);
+    connect(Liste, &DropListView::pasteRequested, this, &MainForm::Liste_Paste);
+    connect(Liste, &DropListView::deleteRequested, this, [this] {
+        const QModelIndexList selected = Liste->selectionModel() ? Liste->selectionModel()->selectedRows() : QModelIndexList();
+        if (!selected.isEmpty())
+            Q_EMIT Liste_Delete(selected.first().row());
+    });
+}
+
+void MainForm::setKeyboardOrder()
+{
+    // Keyboard order: the URL list, "Jetzt laden", the log switch, the log and its
+    // clear button, and last "Info".
+    for (QWidget *frame : {static_cast<QWidget *>(Frame1), static_cast<QWidget *>(LogFrame)})
+        frame->setFocusPolicy(Qt::NoFocus);
+    setTabOrder(Liste, Btn[1]);
+    setTabOrder(Btn[1], Btn[2]);
+    setTabOrder(Btn[2], Log);
+    setTabOrder(Log, Btn[0]);
+    setTabOrder(Btn[0], Btn[3]);
+}
+
 MainForm::MainForm(QWidget *parent)
     : QWidget(parent,
               Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -153,31 +184,9 @@ MainForm::MainForm(QWidget *parent)
     Liste->viewport()->setAcceptDrops(true);
     Liste->setDropIndicatorShown(false);
 
-    QFont small = font();
-    small.setPointSizeF(8);
-    for (int i = 0; i < 4; ++i) {
-        Btn[i]->setFont(small);
-        connect(Btn[i], &QPushButton::clicked, this, [this, i] { Q_EMIT Btn_Click(i); });
-    }
-    connect(Liste, &DropListView::dropped, this, &MainForm::Liste_OLEDragDrop);
-    connect(Liste, &DropListView::pasteRequested, this, &MainForm::Liste_Paste);
-    connect(Liste, &DropListView::deleteRequested, this, [this] {
-        const QModelIndexList selected = Liste->selectionModel() ? Liste->selectionModel()->selectedRows() : QModelIndexList();
-        if (!selected.isEmpty())
-            Q_EMIT Liste_Delete(selected.first().row());
-    });
-
+    connectControls();
     describeForScreenReaders();
-
-    // Keyboard order: the URL list, "Jetzt laden", the log switch, the log and its
-    // clear button, and last "Info".
-    for (QWidget *frame : {static_cast<QWidget *>(Frame1), static_cast<QWidget *>(LogFrame)})
-        frame->setFocusPolicy(Qt::NoFocus);
-    setTabOrder(Liste, Btn[1]);
-    setTabOrder(Btn[1], Btn[2]);
-    setTabOrder(Btn[2], Log);
-    setTabOrder(Log, Btn[0]);
-    setTabOrder(Btn[0], Btn[3]);
+    setKeyboardOrder();
 
     setFixedSize(tw(8415), tw(4545));
 }

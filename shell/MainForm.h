@@ -98,6 +98,8 @@ private:
     // Sets the height of the client area, keeping the width; the window stays fixed-size.
     void setClientHeight(int height);
     void describeForScreenReaders();
+    void connectControls();
+    void setKeyboardOrder();
 
     bool m_centred = false;
     bool m_logShown = true;
