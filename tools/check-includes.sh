@@ -26,6 +26,7 @@ breaks "${run[*]}" '#include [<"](download/(request|store)/|curl/)' "the run tal
 breaks "${store[*]}" '#include [<"](download/(request|run)/|curl/)' "the store knows no request and no run"
 breaks "${request[*]}" '#include [<"]download/run/' "the request knows no run"
 breaks "${facade[*]}" '#include [<"]download/run/' "the facade knows no run"
+breaks "${request[*]} ${store[*]} ${facade[*]}" '#include [<"]urllist/' "below the run the engine knows no list"
 breaks "${outside[*]}" '#include [<"](download/request/|curl/)' "outside the engine only the facade speaks to libcurl"
 breaks "${outside[*]}" '#include [<"]download/store/(PartFile|PartInfo|LocalPath)\.h' "outside the engine the store is reached through the facade"
 breaks "${everywhere[*]}" '#include [<"](download/|curl/)' "base/ and log/ serve everyone and know no engine"

@@ -3,7 +3,7 @@
 #include "download/request/ContentDisposition.h"
 #include "download/request/CurlHandles.h"
 #include "download/Digits.h"
-#include "urllist/UrlEntry.h"
+#include "log/SafeFileName.h"
 
 #include <QStringDecoder>
 

@@ -5,6 +5,7 @@
 #include "download/StateCode.h"
 #include "download/TransferStates.h"
 #include "log/ActivityLog.h"
+#include "log/SafeFileName.h"
 #include "log/SafeText.h"
 #include "log/TransferProgress.h"
 #include "urllist/UrlEntry.h"

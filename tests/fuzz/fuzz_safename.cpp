@@ -1,7 +1,7 @@
 // Whatever name a list line holds, the name used on disk stays one entry inside the
 // download folder and fits the file system.
 
-#include "urllist/UrlEntry.h"
+#include "log/SafeFileName.h"
 
 #include <cstdint>
 #include <cstdlib>
