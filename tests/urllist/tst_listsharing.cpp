@@ -31,6 +31,7 @@ private Q_SLOTS:
     void removingTheLastEntryOnlyCutsTheFile_data();
     void removingTheLastEntryOnlyCutsTheFile();
     void longRunSavesCostWhatChanged();
+    void runKeepsLinesAddedMeanwhile_data();
     void runKeepsLinesAddedMeanwhile();
 };
 
@@ -171,11 +172,21 @@ void TestListSharing::longRunSavesCostWhatChanged()
     QVERIFY2(runMs < 60000, qPrintable(QString::number(runMs)));
 }
 
+void TestListSharing::runKeepsLinesAddedMeanwhile_data()
+{
+    // When the line is added: while a request waits, or while the list is being
+    // written (its flush slowed down), so that the write must not swap the line away.
+    QTest::addColumn<bool>("duringWrite");
+    QTest::newRow("during a request") << false;
+    QTest::newRow("during a write of the list") << true;
+}
+
 void TestListSharing::runKeepsLinesAddedMeanwhile()
 {
     // Through the real program: a line added by hand while a run goes stays in the
     // list and is not fetched in that run; the windows-1252 line that failed is kept
     // byte for byte.
+    QFETCH(bool, duringWrite);
     TestServer server(QJsonObject{
                           {QStringLiteral("/slow"), QJsonArray{ServerScript::pause(1.0), ServerScript::response(200, "slow")}},
                           {QStringLiteral("/ok"), ServerScript::reply(200, "ok")}},
@@ -184,19 +195,23 @@ void TestListSharing::runKeepsLinesAddedMeanwhile()
     ProgramFolder program;
     const QByteArray kept = "M\xE4rz.pdf -> " + server.url(QStringLiteral("/gone")).toUtf8() + "\r\n";
     const QByteArray added = "added -> " + server.url(QStringLiteral("/added")).toUtf8() + "\r\n";
-    writeFile(program.listFile(), kept + "ok -> " + server.url(QStringLiteral("/ok")).toUtf8() + "\r\nslow -> "
-                                       + server.url(QStringLiteral("/slow")).toUtf8() + "\r\n");
+    const QByteArray ok = "ok -> " + server.url(QStringLiteral("/ok")).toUtf8() + "\r\n";
+    // The failed line below the arrived one makes the arrival's leaving a rewrite.
+    writeFile(program.listFile(), duringWrite ? ok + kept : kept + ok + "slow -> " + server.url(QStringLiteral("/slow")).toUtf8() + "\r\n");
     QProcessEnvironment env = program.environment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (duringWrite)
+        ProgramFolder::slowDisk(&env, 3000, QStringLiteral(".URL-Liste.INI.spare"));
     QProcess process;
     process.setProcessEnvironment(env);
     process.start(program.exe(), {QStringLiteral("/DOWNLOAD")});
     QByteArray out;
     QElapsedTimer clock;
     clock.start();
-    while (!out.contains("Kommando: Execute " + server.url(QStringLiteral("/slow")).toUtf8()) && clock.elapsed() < 20000
-           && process.state() != QProcess::NotRunning) {
-        process.waitForReadyRead(100);
+    const QString spare = UrlList::spareFile(program.listFile());
+    while (!(duringWrite ? QFileInfo::exists(spare) : out.contains("Kommando: Execute " + server.url(QStringLiteral("/slow")).toUtf8()))
+           && clock.elapsed() < 20000 && process.state() != QProcess::NotRunning) {
+        process.waitForReadyRead(10);
         out += process.readAllStandardOutput();
     }
     QFile file(program.listFile());
