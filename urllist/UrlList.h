@@ -101,6 +101,7 @@ private:
     void reportTrouble(const QString &message);
     void writeLog(const QString &message);
 
+    // Guarded: a write's outcome may still arrive while the program is torn down.
     QPointer<ActivityLog> m_log;
     QString m_file;
     ListFileDisk m_disk;
