@@ -21,6 +21,7 @@ struct UrlEntry
 };
 
 // The part of a URL after its last "\", "/" or ":"; all of it when it holds none.
+// A fragment is left out first.
 QString fileNameFromUrl(const QString &url);
 
 // A name that can only ever mean one entry inside the download folder and shows as
