@@ -44,6 +44,11 @@ void HttpTransfer::start(const QString &url, PartFile *body, const QString &body
         fail(verdict.code, verdict.text);
         return;
     }
+    // Refused before anything is asked: the body would otherwise arrive unchecked.
+    const Checksum::Wanted wanted = Checksum::fromFragment(m_policy.fragment());
+    if (!wanted.error.isEmpty())
+        return fail(TransferError::BadUrl, wanted.error);
+    m_sums = wanted.sums;
     m_kept.begin(m_body, bodyDir, url);
     startHop(request);
 }
@@ -52,6 +57,7 @@ void HttpTransfer::stop()
 {
     m_watchdog.stop();
     releaseEasy();
+    m_hash.stop();
 }
 
 void HttpTransfer::reset()
@@ -68,6 +74,8 @@ void HttpTransfer::reset()
     m_startOver = false;
     m_kept.clear();
     m_name.clear();
+    m_sums.clear();
+    m_hash.stop();
 }
 
 void HttpTransfer::releaseEasy()
@@ -282,6 +290,8 @@ void HttpTransfer::finishHop(CURLcode result)
         return fail(TransferError::PartFileFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + systemErrorText(error));
     if (m_announced >= 0 && received() != m_announced)
         return fail(TransferError::Incomplete, curlErrorText({CURLE_PARTIAL_FILE, 0, true, false, received(), m_announced, {}, {}}).text, true);
+    // The hash goes on while the run reads the body back, and is waited for after.
+    m_hash.complete(received());
     queue(ResponseCompleted);
 }
 
@@ -293,6 +303,7 @@ void HttpTransfer::refuse(qint32 code, const QString &info, bool passing)
 
 void HttpTransfer::fail(qint32 code, const QString &info, bool passing)
 {
+    m_hash.stop();
     m_failed = true;
     m_code = code;
     m_info = info;

@@ -89,6 +89,8 @@ bool HttpTransfer::takeBody(long status)
         refuse(TransferError::PartFileFailure, QStringLiteral("Datei im Download-Ordner nicht anlegbar: ") + e.description());
         return false;
     }
+    if (!m_sums.isEmpty())
+        m_hash.start(m_sums, PartFile::pathFor(m_bodyDir, m_url));
     m_bodyTaken = true;
     m_name.take(m_easy.get(), m_policy.hops() > 0);
     return true;
