@@ -17,8 +17,10 @@ Usage: bench/run.sh [options]
   -p, --pairs N      counted pairs per paired case (default 7)
   -w, --warmup N     warm-up pairs, not counted (default 1)
   -c, --cases LIST   comma-separated subset of:
-                     big,many,tiny,slow-disk,real,https-many,https-big,memory,disk,start,idle,log,window
-      --big-mib N    big: one body of N MiB against curl (default 256)
+                     big,checksum,many,tiny,slow-disk,real,https-many,https-big,memory,disk,
+                     start,idle,log,window
+      --big-mib N    big: one body of N MiB against curl (default 256); checksum:
+                     the same body with "#sha256=" in its link against without
       --many N       many: N bodies of 4 KiB against wget -i (default 1000)
       --tiny N       tiny: N bodies of 100 bytes against wget -i (default 10000)
       --slow N       slow-disk: N bodies of 4 KiB against wget -i, both on a disk
@@ -79,7 +81,7 @@ fi
 for n in "$bigMiB" "$many" "$tiny" "$slow" "$realMiB" "$memMiB" "$diskMiB" "$httpsMany" "$httpsMiB"; do
     [ "$n" -ge 1 ] || { echo "bench: sizes and counts start at 1" >&2; exit 2; }
 done
-allCases=big,many,tiny,slow-disk,real,https-many,https-big,memory,disk,start,idle,log,window
+allCases=big,checksum,many,tiny,slow-disk,real,https-many,https-big,memory,disk,start,idle,log,window
 cases="${cases:-$allCases}"
 for c in ${cases//,/ }; do
     [[ ",$allCases," == *",$c,"* ]] || { echo "bench: unknown case '$c'" >&2; exit 2; }
@@ -104,7 +106,7 @@ testedBinary="${QUORVEX_BENCH_BINARY:-$build/quorvex}"
 tmp="${TMPDIR:-/tmp}"
 blocks() { echo $(((($1 + 4095) / 4096) * 4)); } # bytes -> KiB in 4 KiB blocks
 needKiB=$((1024 * 1024))
-want big && needKiB=$((needKiB + 3 * (bigMiB << 10)))
+{ want big || want checksum; } && needKiB=$((needKiB + 3 * (bigMiB << 10)))
 want real && needKiB=$((needKiB + 3 * (realMiB << 10)))
 want https-big && needKiB=$((needKiB + 3 * (httpsMiB << 10)))
 want https-many && needKiB=$((needKiB + (4 * (warmup + pairs) + 1 + warmup + pairs) * httpsMany * $(blocks 4096)))
@@ -136,7 +138,8 @@ prepareWork
 
 say "generating files in $files"
 random() { head -c $(($2 << 20)) /dev/urandom >"$files/$1"; }
-want big && random big.bin "$bigMiB"
+{ want big || want checksum; } && random big.bin "$bigMiB"
+want checksum && bigSum="$(sha256sum "$files/big.bin" | cut -d' ' -f1)"
 want real && random real.bin "$realMiB"
 want https-big && random https-big.bin "$httpsMiB"
 want memory && random m16.bin 16 && random large.bin "$memMiB"
@@ -189,6 +192,21 @@ runOne() { # name url tool pair
     rm -rf "$d"
 }
 runBig() { runOne big.bin "$base/big.bin" "$@"; }
+# Quorvex both times: with the body's SHA-256 in the link (q) and without (p). The
+# peer's "synced" figure is its own: both runs sync the body before naming it.
+runChecksum() { # tool pair
+    local d="$work/runs/checksum-$2-$1" url="$base/big.bin"
+    [ "$1" = q ] && url="$url#sha256=$bigSum"
+    printf 'big.bin -> %s\r\n' "$url" >"$work/one.qlist"
+    newProgram "$d" "$work/one.qlist"
+    timeQuorvex "$d"
+    sameFile "$d/Downloads/big.bin" "$files/big.bin"
+    if [ "$1" = q ]; then
+        grep -q 'Prüfsumme stimmt (sha256)' "$d/quorvex.out" || die "checksum: the body was not checked"
+    fi
+    SYNCED="$WALL"
+    rm -rf "$d"
+}
 runReal() { runOne real.bin "$base/slow/real.bin" "$@"; }
 runHttpsBig() { runOne https-big.bin "$tlsBase/https-big.bin" "$@"; }
 
@@ -258,6 +276,10 @@ if want big; then
     goal big "$RATIO" 1.3 "quorvex/curl $(printf %.2f "$RATIO")" "<= 1.3" $BUSY
     pairLine big-synced 'curl + sync' "$bigMiB MiB, the peer's file synced at its end"
     goal big-sync "$RATIO" 1 "quorvex/(curl + sync) $(printf %.2f "$RATIO")" "< 1" $BUSY
+fi
+if want checksum; then
+    pairCase checksum runChecksum 'quorvex without #sha256=' "$bigMiB MiB, its SHA-256 in the link against none"
+    goal checksum "$RATIO" 1.15 "with/without #sha256= $(printf %.2f "$RATIO")" "<= 1.15" $BUSY
 fi
 if want many; then
     pairCase many runMany 'wget -i' "$many x 4 KiB"

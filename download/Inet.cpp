@@ -40,6 +40,9 @@ public:
     void flush();
     void reportProgress(bool final);
     void stop();
+    // Throws TransferError when the body does not match the sums its link names; it is
+    // dropped then, never published nor continued.
+    void checkSums();
     QString partDir() const { return m_partDir.isEmpty() ? QDir::tempPath() : m_partDir; }
 
     Inet *q;
@@ -155,6 +158,15 @@ void Inet::Private::stop()
     m_sinceProgress.invalidate();
 }
 
+void Inet::Private::checkSums()
+{
+    const BodyHash::Verdict verdict = m_transfer.checkSums();
+    if (verdict.ok)
+        return;
+    m_body.discard();
+    throw TransferError(verdict.code, verdict.text);
+}
+
 Inet::Inet(QObject *parent)
     : QObject(parent)
     , d(std::make_unique<Private>(this))
@@ -199,6 +211,8 @@ QByteArray Inet::GetChunk(int size)
     if (size <= 0 || !d->m_body.isOpen())
         return {};
     const QByteArray piece = d->m_body.read(size);
+    if (piece.isEmpty())
+        d->checkSums();
     if (!piece.isEmpty() && !d->m_chunkHanded) {
         d->m_chunkHanded = true;
         const quint64 generation = d->m_generation;
@@ -219,6 +233,7 @@ quint64 Inet::commitBody(const QString &dir, const QString &fileName, const QStr
 {
     if (d->m_transfer.running() || d->m_transfer.failed() || !d->m_body.isOpen())
         throw FileError(EBADF, QStringLiteral("Kein vollständiger Inhalt zum Speichern"));
+    d->checkSums();
     return d->m_commit.add({d->m_body.finish(), dir, fileName, path, counter});
 }
 
@@ -296,6 +311,11 @@ int Inet::retryAfterS() const
 qint64 Inet::resumedFrom() const
 {
     return d->m_transfer.failed() ? 0 : d->m_transfer.resumedFrom();
+}
+
+QString Inet::checkedSums() const
+{
+    return d->m_transfer.failed() ? QString() : d->m_transfer.checkedSums();
 }
 
 QString Inet::chooseLocalPath(const QString &dir, const QString &fileName, int *counter)

@@ -50,8 +50,9 @@ public:
     void Execute(const QString &url);
 
     // The next piece of the finished response body, at most size bytes; empty at the
-    // end. Throws TransferError when the request failed, FileError when the part file
-    // cannot be read.
+    // end. Throws TransferError when the request failed or, at the end, when the body
+    // does not match the checksum its link names (ChecksumFailed; the body is dropped),
+    // FileError when the part file cannot be read.
     QByteArray GetChunk(int size);
 
     // The first free name among fileName, (1)fileName, ... in dir from *counter on,
@@ -68,7 +69,8 @@ public:
     // fileName in dir after counter), and the folder is flushed, together with the
     // bodies handed in meanwhile. A name other than path, the end and a failure are
     // reported (commitsReported). Returns
-    // the body's ticket; throws FileError when its last bytes cannot be written.
+    // the body's ticket; throws FileError when its last bytes cannot be written, and
+    // TransferError as GetChunk does for a body that fails its checksum.
     quint64 commitBody(const QString &dir, const QString &fileName, const QString &path, int counter);
     struct CommitReport
     {
@@ -128,6 +130,9 @@ public:
     // Where the finished request took up the body an earlier one left; 0 when the
     // body came from its first byte.
     qint64 resumedFrom() const;
+    // The algorithms ("sha256", …) whose sums, named in the link's fragment, the body
+    // matched once GetChunk came to its end; empty when the link named none.
+    QString checkedSums() const;
 
 Q_SIGNALS:
     void StateChanged(qint16 State);

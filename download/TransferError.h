@@ -23,6 +23,8 @@ public:
         PartFileFailure = 10,
         NetworkFailure = 11,
         TooSlow = 12,
+        // The body does not hash to what its link says, or its hash could not be made.
+        ChecksumFailed = 13,
     };
 
     TransferError(qint32 code, const QString &description, int httpStatus = 0)

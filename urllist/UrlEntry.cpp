@@ -1,5 +1,7 @@
 #include "urllist/UrlEntry.h"
 
+#include <QUrl>
+
 UrlEntry UrlEntry::parse(const QString &line)
 {
     UrlEntry entry;
@@ -30,10 +32,15 @@ QString UrlEntry::make(const QString &url)
 
 QString fileNameFromUrl(const QString &url)
 {
-    for (qsizetype i = url.size() - 1; i >= 0; --i) {
+    // A fragment only points into the resource and is never sent, so it names nothing
+    // ("guide.html#install", "…tar.gz#sha256=…"). Whether the link has one is the word
+    // of the parser the request reads the link with first.
+    const qsizetype end = url.contains(u'#') && QUrl(url.trimmed(), QUrl::TolerantMode).hasFragment() ? url.indexOf(u'#')
+                                                                                                       : url.size();
+    for (qsizetype i = end - 1; i >= 0; --i) {
         const QChar c = url.at(i);
         if (c == u'\\' || c == u'/' || c == u':')
-            return url.mid(i + 1);
+            return url.mid(i + 1, end - i - 1);
     }
-    return url;
+    return url.left(end);
 }

@@ -21,4 +21,5 @@ struct UrlEntry
 };
 
 // The part of a URL after its last "\", "/" or ":"; all of it when it holds none.
+// A fragment is left out first.
 QString fileNameFromUrl(const QString &url);

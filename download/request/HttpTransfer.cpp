@@ -12,9 +12,6 @@
 
 #include <QUrl>
 
-#include <algorithm>
-#include <climits>
-
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,6 +44,11 @@ void HttpTransfer::start(const QString &url, PartFile *body, const QString &body
         fail(verdict.code, verdict.text);
         return;
     }
+    // Refused before anything is asked: the body would otherwise arrive unchecked.
+    const Checksum::Wanted wanted = Checksum::fromFragment(m_policy.fragment());
+    if (!wanted.error.isEmpty())
+        return fail(TransferError::BadUrl, wanted.error);
+    m_sums = wanted.sums;
     m_kept.begin(m_body, bodyDir, url);
     startHop(request);
 }
@@ -55,6 +57,7 @@ void HttpTransfer::stop()
 {
     m_watchdog.stop();
     releaseEasy();
+    m_hash.stop();
 }
 
 void HttpTransfer::reset()
@@ -71,6 +74,8 @@ void HttpTransfer::reset()
     m_startOver = false;
     m_kept.clear();
     m_name.clear();
+    m_sums.clear();
+    m_hash.stop();
 }
 
 void HttpTransfer::releaseEasy()
@@ -168,89 +173,6 @@ int HttpTransfer::prereq(void *clientp, char *, char *, int, int)
     self->queue(RequestSent);
     self->enterPhase(Phase::AwaitingHead);
     return CURL_PREREQFUNC_OK;
-}
-
-size_t HttpTransfer::header(char *data, size_t size, size_t count, void *userp)
-{
-    auto *self = static_cast<HttpTransfer *>(userp);
-    return self->headLine(QByteArray::fromRawData(data, qsizetype(size * count)));
-}
-
-size_t HttpTransfer::headLine(const QByteArray &line)
-{
-    m_headBytes += line.size();
-    if (m_headBytes > HeadLimit) {
-        refuse(TransferError::BadResponse, QStringLiteral("Fehlerhafte Antwort: Kopfzeilen zu groß"));
-        return 0;
-    }
-    if (m_headDone)
-        return size_t(line.size()); // trailer fields after a chunked body
-    if (!m_inHead) {
-        // The first line of a response: its status line.
-        m_inHead = true;
-        m_statusLine = QByteArray(line.constData(), line.size());
-        if (!m_responding) {
-            m_responding = true;
-            queue(Receiving);
-        }
-        return size_t(line.size());
-    }
-    if (line != "\r\n" && line != "\n")
-        return size_t(line.size());
-    m_inHead = false;
-    return headEnded() ? size_t(line.size()) : 0;
-}
-
-// The empty line after a head: libcurl has read the status and the fields.
-bool HttpTransfer::headEnded()
-{
-    // Should libcurl not say, 0 stands for a status nobody asked for.
-    const long status = curlInfo(m_easy.get(), CURLINFO_RESPONSE_CODE, 0L);
-    if (status >= 100 && status < 200 && status != 101)
-        return true; // an interim answer; the real one follows on this hop
-    m_headDone = true;
-    enterPhase(Phase::Body);
-    if (status >= 300 && status < 400) {
-        m_redirect = true;
-        return true;
-    }
-    if (m_kept.startsOver(m_easy.get(), status)) {
-        // The kept bytes cannot be continued by this answer: ask for the whole body.
-        m_startOver = true;
-        return false;
-    }
-    if (status >= 400)
-        return refuseStatus(status);
-    const RequestPolicy::Verdict verdict = RequestPolicy::checkHead(m_easy.get(), status, m_kept.ranged());
-    if (!verdict.ok) {
-        refuse(verdict.code, verdict.text);
-        return false;
-    }
-    return takeBody(status);
-}
-
-bool HttpTransfer::refuseStatus(long status)
-{
-    // An error page is not the file; stop here instead of fetching it.
-    m_httpStatus = int(status);
-    curl_off_t after = 0;
-    if (curl_easy_getinfo(m_easy.get(), CURLINFO_RETRY_AFTER, &after) == CURLE_OK && after > 0)
-        m_retryAfterS = int(std::min<curl_off_t>(after, INT_MAX));
-    refuse(int(status), RequestPolicy::statusText(m_statusLine, status), RetryPolicy::statusPasses(status));
-    return false;
-}
-
-bool HttpTransfer::takeBody(long status)
-{
-    try {
-        m_announced = m_kept.take(m_easy.get(), status);
-    } catch (const FileError &e) {
-        refuse(TransferError::PartFileFailure, QStringLiteral("Datei im Download-Ordner nicht anlegbar: ") + e.description());
-        return false;
-    }
-    m_bodyTaken = true;
-    m_name.take(m_easy.get(), m_policy.hops() > 0);
-    return true;
 }
 
 void HttpTransfer::startOver()
@@ -368,6 +290,8 @@ void HttpTransfer::finishHop(CURLcode result)
         return fail(TransferError::PartFileFailure, QStringLiteral("Datei im Download-Ordner nicht beschreibbar: ") + systemErrorText(error));
     if (m_announced >= 0 && received() != m_announced)
         return fail(TransferError::Incomplete, curlErrorText({CURLE_PARTIAL_FILE, 0, true, false, received(), m_announced, {}, {}}).text, true);
+    // The hash goes on while the run reads the body back, and is waited for after.
+    m_hash.complete(received());
     queue(ResponseCompleted);
 }
 
@@ -379,6 +303,7 @@ void HttpTransfer::refuse(qint32 code, const QString &info, bool passing)
 
 void HttpTransfer::fail(qint32 code, const QString &info, bool passing)
 {
+    m_hash.stop();
     m_failed = true;
     m_code = code;
     m_info = info;

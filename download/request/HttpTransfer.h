@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/request/BodyHash.h"
+#include "download/request/Checksum.h"
 #include "download/request/CurlHandles.h"
 #include "download/request/KeptBody.h"
 #include "download/request/RequestPolicy.h"
@@ -74,6 +76,11 @@ public:
     const ResponseName &responseName() const { return m_name; }
     // The list's URL without credentials.
     QByteArray source() const { return m_policy.source(); }
+    // Waits until the finished body is hashed and compares it with the sums its link
+    // names; ok when it names none.
+    BodyHash::Verdict checkSums() { return m_hash.finish(); }
+    // The algorithms whose sums checkSums found to match.
+    QString checkedSums() const { return m_hash.checked(); }
 
 private:
     using Phase = StallRule::Phase;
@@ -108,6 +115,9 @@ private:
     QString m_bodyDir;
     QString m_url;
     KeptBody m_kept;
+    // The sums the link names, and the hash of the body that is to match them.
+    QList<Checksum::Sum> m_sums;
+    BodyHash m_hash;
     bool m_startOver = false;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
     int m_timeoutMs = 45000;

@@ -44,6 +44,7 @@ bool RequestPolicy::parse(const QByteArray &url, Parts *parts, QByteArray *witho
     parts->scheme = part(handle.get(), CURLUPART_SCHEME).toLower();
     parts->host = part(handle.get(), CURLUPART_HOST).toLower();
     parts->port = part(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    parts->fragment = part(handle.get(), CURLUPART_FRAGMENT);
     if (withoutCredentials) {
         if (curl_url_set(handle.get(), CURLUPART_USER, nullptr, 0) != CURLUE_OK
             || curl_url_set(handle.get(), CURLUPART_PASSWORD, nullptr, 0) != CURLUE_OK)

@@ -32,6 +32,9 @@ public:
     // The list's URL as requested, without user name and password: where a body came
     // from, fit to be kept beside it.
     QByteArray source() const { return m_source; }
+    // The fragment of the list's URL, without "#": never sent, but it may name the
+    // checksum of the body.
+    QString fragment() const { return m_origin.fragment; }
 
     // The head of a final answer (after any 1xx), read through libcurl: the status
     // must be one we asked for (206 only when a range was asked) and every
@@ -47,6 +50,7 @@ private:
         QString scheme;
         QString host;
         QString port;
+        QString fragment;
     };
     static bool parse(const QByteArray &url, Parts *parts, QByteArray *withoutCredentials);
 

@@ -300,6 +300,8 @@ DownloadRun::Outcome DownloadRun::readBody(const QString &path, const QElapsedTi
             bytes += piece.size();
             if (piece.isEmpty()) {
                 m_log->echoOnly(piecesSummary(i, bytes, sinceRequest.elapsed()));
+                if (const QString sums = m_inet->checkedSums(); !sums.isEmpty())
+                    m_log->WriteLog(QStringLiteral("Prüfsumme stimmt (") + sums + u')');
                 return Outcome::Arrived;
             }
         }
@@ -307,6 +309,11 @@ DownloadRun::Outcome DownloadRun::readBody(const QString &path, const QElapsedTi
         if (e.httpStatus() == 404) {
             logNotFound(m_log);
             return Outcome::NotFound;
+        }
+        if (e.code() == TransferError::ChecksumFailed) {
+            // Its own kind of failure: the body came, but it is not the file asked for.
+            m_log->WriteLog(QStringLiteral("### ") + e.description());
+            return Outcome::Failed;
         }
         logFailure(m_log, e.description(), e.code());
     } catch (const FileError &e) {

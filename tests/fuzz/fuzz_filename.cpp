@@ -1,5 +1,6 @@
-// A file name taken from any URL holds no separator character, and an entry made from
-// a URL gives the same name and URL back when taken apart.
+// A file name taken from any URL holds no separator character and ends where the URL or
+// its fragment ends, and an entry made from a URL gives the same name and URL back when
+// taken apart.
 
 #include "urllist/UrlEntry.h"
 
@@ -10,7 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString url = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString name = fileNameFromUrl(url);
-    if (name.contains(u'/') || name.contains(u'\\') || name.contains(u':') || !url.endsWith(name))
+    const qsizetype fragment = url.indexOf(u'#');
+    if (name.contains(u'/') || name.contains(u'\\') || name.contains(u':')
+        || !(url.endsWith(name) || (fragment >= 0 && url.left(fragment).endsWith(name))))
         std::abort();
     // Names that run into the separator ("->", " ->", "-> x") make entries that read
     // differently: the first " -> " wins, and a line starting with "-> " is taken as an

@@ -12,6 +12,7 @@
 #include "reliability/FolderState.h"
 #include "download/store/PartFile.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QRandomGenerator>
@@ -30,7 +31,7 @@ constexpr int RequestTimeoutMs = 1500;
 constexpr int RetryWaitMs = 20;
 
 enum class Setup { None, TakenNames, Leftovers, DownloadsIsFile, ListIsFolder, ReadOnlyDownloads, ReadOnlyList, ReadOnlyListMode, FullDisk, NameTakenMidBody,
-                   BodyFlushFails, FolderFlushFails, EmptyTrustFolder };
+                   BodyFlushFails, FolderFlushFails, EmptyTrustFolder, CorruptKept };
 
 struct Scenario
 {
@@ -78,6 +79,11 @@ const QByteArray TlsBody = randomBytes(16 * 1024 * 1024, 13);
 const QByteArray Version1 = randomBytes(256 * 1024, 11);
 const QByteArray Version2 = randomBytes(256 * 1024, 12);
 constexpr qint64 Half = 128 * 1024;
+
+QString sumOf(const QByteArray &body, QCryptographicHash::Algorithm algorithm = QCryptographicHash::Sha256)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(body, algorithm).toHex());
+}
 
 QJsonObject resource(const QByteArray &body, const char *etag, const QJsonObject &more = {})
 {
@@ -250,6 +256,12 @@ QJsonObject routes(int plainPort, int tlsPort)
                            reply(503, "<html>busy</html>"), reply(200, "endlich")})},
         {"/busylong", reply(503, "<html>later</html>", {{QStringLiteral("Retry-After"), QStringLiteral("3600")}})},
         {"/gone", reply(404, "<html>nope</html>")},
+        // Checksums in the link
+        {"/sum", QJsonArray{resource(Version1, "\"v1\"")}},
+        {"/sumwrong", QJsonArray{resource(Version1, "\"v1\"")}},
+        {"/sumcut", answers({{cutAtHalf(Version1, "\"v1\"")}, {resource(Version1, "\"v1\"")}})},
+        {"/sumkept", QJsonArray{resource(Version1, "\"v1\"")}},
+        {"/never", reply(200, "nie gefragt")},
         // Names the response suggests
         {"/cd", reply(200, "rechnung", {{"Content-Disposition", "attachment; filename*=UTF-8''Rechnung%20M%C3%A4rz.pdf"}})},
         {"/cdpath", reply(200, "pfad", {{"Content-Disposition", "attachment; filename=\"../../x.txt\""}})},
@@ -602,6 +614,51 @@ private Q_SLOTS:
             add("404 asked once", s);
         }
 
+        // Checksums in the link: checked before the body gets its name, a wrong body
+        // dropped, a continued one hashed whole, a sum written badly refused unasked.
+        {
+            Scenario s;
+            s.lines = {QStringLiteral("f#1 -> @S@/sum#sha256=") + sumOf(Version1).toUpper()};
+            s.files = {{QStringLiteral("f#1"), "file:" + Version1}};
+            s.logSays = QStringLiteral("Prüfsumme stimmt (sha256)");
+            add("right checksum, a written name with # kept", s);
+        }
+        {
+            Scenario s = fails(QStringLiteral("f -> @S@/sumwrong#egg=x&sha512=") + QString(128, u'0'));
+            s.path = QStringLiteral("/sumwrong");
+            s.requests = 1;
+            s.logSays = QStringLiteral("### Prüfsumme falsch: sha512 erwartet %1, erhalten %2")
+                            .arg(QString(128, u'0'), sumOf(Version1, QCryptographicHash::Sha512));
+            add("wrong checksum: no file, no part", s);
+        }
+        {
+            Scenario s = arrives(QStringLiteral("f -> @S@/sumcut#sha256=") + sumOf(Version1), QStringLiteral("f"), Version1);
+            s.path = QStringLiteral("/sumcut");
+            s.maxSent = Version1.size() * 11 / 10;
+            s.logSays = QStringLiteral("Prüfsumme stimmt (sha256)");
+            add("right checksum of a continued body", s);
+        }
+        {
+            Scenario s = fails(QStringLiteral("f -> @S@/sumkept#sha256=") + sumOf(Version1));
+            s.setup = Setup::CorruptKept;
+            s.path = QStringLiteral("/sumkept");
+            s.maxSent = Version1.size() * 6 / 10;
+            s.logSays = QStringLiteral("### Prüfsumme falsch: sha256");
+            add("checksum of a body whose kept part changed on disk", s);
+        }
+        const auto refused = [&add](const char *name, const QString &fragment, const char *says) {
+            Scenario s = fails(QStringLiteral("f -> @S@/never#") + fragment);
+            s.path = QStringLiteral("/never");
+            s.requests = 0;
+            s.logSays = QString::fromUtf8(says);
+            add(name, s);
+        };
+        refused("checksum of the wrong length", QStringLiteral("sha256=abc"), "sha256 verlangt 64 Hexadezimalziffern");
+        refused("checksum with a letter not hex", QStringLiteral("sha384=") + QString(95, u'a') + u'x',
+                "sha384 verlangt 96 Hexadezimalziffern");
+        refused("checksum of an algorithm not computed", QStringLiteral("MD5=") + QString(32, u'b'),
+                "Prüfverfahren md5 in der Adresse wird nicht unterstützt; verstanden werden sha256, sha384 und sha512");
+
         // Statuses.
         // Both say the resource is empty: an empty file is a faithful copy.
         add("204 No Content", arrives("f -> @S@/204", "f", ""));
@@ -842,7 +899,7 @@ private Q_SLOTS:
 
         Cleanup undo;
         QString skipReason;
-        prepare(scenario.setup, folder, &undo, &skipReason);
+        prepare(scenario.setup, folder, lines, &undo, &skipReason);
         if (QTest::currentTestFailed())
             return;
         if (!skipReason.isEmpty())
@@ -944,7 +1001,7 @@ private Q_SLOTS:
 
 private:
     // Sets up what the row needs beside the list; says why when the machine cannot.
-    void prepare(Setup setup, const ProgramFolder &folder, Cleanup *undo, QString *skipReason)
+    void prepare(Setup setup, const ProgramFolder &folder, const QStringList &lines, Cleanup *undo, QString *skipReason)
     {
         const QString downloads = folder.downloads();
         switch (setup) {
@@ -953,6 +1010,17 @@ private:
         case Setup::BodyFlushFails:
         case Setup::FolderFlushFails:
             return;
+        case Setup::CorruptKept: {
+            // What a cut request of the first line's URL left, one byte changed since.
+            const QString url = lines.value(0).section(QStringLiteral(" -> "), 1);
+            const QString part = PartFile::pathFor(downloads, url);
+            QVERIFY(QDir().mkpath(downloads));
+            QByteArray kept = Version1.left(Half);
+            kept[1000] = char(kept[1000] ^ 1);
+            writeFile(part, kept);
+            QCOMPARE((PartInfo{url, "\"v1\"", Version1.size()}.write(part + QLatin1String(PartFile::InfoSuffix))), 0);
+            return;
+        }
         case Setup::EmptyTrustFolder:
             QVERIFY(QDir(m_trustLater).removeRecursively());
             QVERIFY(QDir().mkpath(m_trustLater));

@@ -24,6 +24,10 @@ void TestUrlEntry::entryFromLink_data()
     QTest::newRow("backslash") << "C:\\Temp\\file.txt" << "file.txt";
     QTest::newRow("colon last") << "http://host:8080" << "8080";
     QTest::newRow("empty name, arrow in url") << "http://host/?a= -> b/" << "";
+    // A fragment never names the file, wherever a "/" or ":" stands in it.
+    QTest::newRow("page anchor") << "http://host/guide.html#install" << "guide.html";
+    QTest::newRow("checksum") << "http://host/dl/tool.tar.gz#sha256=ab:cd" << "tool.tar.gz";
+    QTest::newRow("slash in fragment, query") << "http://host/get?id=7#a/b" << "get?id=7";
 }
 
 void TestUrlEntry::entryFromLink()
@@ -50,9 +54,9 @@ void TestUrlEntry::parseTakesFirstSeparator()
     QCOMPARE(entry.fileName, QStringLiteral("a"));
     QCOMPARE(entry.url, QStringLiteral("http://host/x?q= -> y"));
 
-    const UrlEntry bare = UrlEntry::parse(QStringLiteral("http://host/dir/file.bin"));
+    const UrlEntry bare = UrlEntry::parse(QStringLiteral("http://host/dir/file.bin#sha256=ab"));
     QVERIFY(!bare.hasSeparator);
-    QCOMPARE(bare.url, QStringLiteral("http://host/dir/file.bin"));
+    QCOMPARE(bare.url, QStringLiteral("http://host/dir/file.bin#sha256=ab"));
     QCOMPARE(bare.fileName, QStringLiteral("file.bin"));
 }
 
