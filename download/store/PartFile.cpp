@@ -70,7 +70,8 @@ PartFile::Kept PartFile::findKept(const QString &dir, const QString &url)
         return {};
     }
     // Without a description there is nothing to continue; what is left is only removed.
-    UniqueFd fd(info ? ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC) : -1);
+    // Not blocking: whatever lies under the name, it is looked at, not waited for.
+    UniqueFd fd(info ? ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK) : -1);
     // A second link means the file was published under its name by a run killed
     // before it could drop this one: writing here would change the published file.
     const bool usable = info && info->url == url && fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)

@@ -50,7 +50,9 @@ int PartInfo::write(const QString &path) const
 
 std::optional<PartInfo> PartInfo::read(const QString &path, bool *absent)
 {
-    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // Not blocking: a FIFO under the name would hold the open until someone writes to
+    // it. Only a plain file is read.
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (absent)
         *absent = !fd && errno == ENOENT;
     if (!fd)

@@ -22,6 +22,8 @@
 #include <memory>
 #include <thread>
 
+#include <sys/stat.h>
+
 namespace {
 // Short enough for the stalls to cost little, long enough for a loaded machine to
 // answer a local request in time.
@@ -30,7 +32,7 @@ constexpr int RequestTimeoutMs = 1500;
 constexpr int RetryWaitMs = 20;
 
 enum class Setup { None, TakenNames, Leftovers, DownloadsIsFile, ListIsFolder, ReadOnlyDownloads, ReadOnlyList, ReadOnlyListMode, FullDisk, NameTakenMidBody,
-                   BodyFlushFails, FolderFlushFails, EmptyTrustFolder };
+                   BodyFlushFails, FolderFlushFails, EmptyTrustFolder, FifoInfo };
 
 struct Scenario
 {
@@ -813,6 +815,12 @@ private Q_SLOTS:
             s.setup = Setup::FolderFlushFails;
             add("flush of the download folder fails", s);
         }
+        {
+            // A FIFO where the description of a listed URL's part file belongs.
+            Scenario s = arrives(QStringLiteral("a -> @S@/ok/a"), QStringLiteral("a"), "body of a");
+            s.setup = Setup::FifoInfo;
+            add("a FIFO in place of a description", s);
+        }
     }
 
     void run()
@@ -842,7 +850,7 @@ private Q_SLOTS:
 
         Cleanup undo;
         QString skipReason;
-        prepare(scenario.setup, folder, &undo, &skipReason);
+        prepare(scenario.setup, folder, lines, &undo, &skipReason);
         if (QTest::currentTestFailed())
             return;
         if (!skipReason.isEmpty())
@@ -944,7 +952,7 @@ private Q_SLOTS:
 
 private:
     // Sets up what the row needs beside the list; says why when the machine cannot.
-    void prepare(Setup setup, const ProgramFolder &folder, Cleanup *undo, QString *skipReason)
+    void prepare(Setup setup, const ProgramFolder &folder, const QStringList &lines, Cleanup *undo, QString *skipReason)
     {
         const QString downloads = folder.downloads();
         switch (setup) {
@@ -977,6 +985,13 @@ private:
                 QVERIFY(file.open(QIODevice::WriteOnly));
                 file.write(QByteArray(5000, 'p'));
             }
+            return;
+        }
+        case Setup::FifoInfo: {
+            QVERIFY(QDir().mkpath(downloads));
+            const QString part = PartFile::pathFor(downloads, lines.value(0).section(QStringLiteral(" -> "), 1));
+            writeFile(part, "body");
+            QCOMPARE(::mkfifo(QFile::encodeName(part + QLatin1String(PartFile::InfoSuffix)).constData(), 0600), 0);
             return;
         }
         case Setup::DownloadsIsFile: {
