@@ -59,6 +59,17 @@ struct GroupCommit::State
 namespace {
 using Kind = GroupCommit::Report::Kind;
 
+// A body that gets no name. One whose flush failed is never continued: the kernel
+// may have dropped the pages that did not reach the disk and will not say so again,
+// so a later request would build on holes.
+void release(PartFile::Finished &file, int flushError)
+{
+    if (flushError != 0)
+        PartFile::drop(file);
+    else
+        PartFile::letGo(file);
+}
+
 // Names one flushed body; what it failed with otherwise.
 GroupCommit::Report nameOne(quint64 ticket, GroupCommit::Body &body, int flushError)
 {
@@ -66,10 +77,11 @@ GroupCommit::Report nameOne(quint64 ticket, GroupCommit::Body &body, int flushEr
         try {
             return {Kind::Named, ticket, PartFile::name(body.file, body.dir, body.fileName, body.path, body.counter)};
         } catch (const FileError &e) {
-            flushError = e.errnum();
+            release(body.file, 0);
+            return {Kind::Failed, ticket, QString(), e.errnum()};
         }
     }
-    PartFile::letGo(body.file);
+    release(body.file, flushError);
     return {Kind::Failed, ticket, QString(), flushError};
 }
 } // namespace
@@ -192,7 +204,7 @@ void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
         for (State::Item &item : group) {
             if (item.ticket < s->abandonedBefore) {
                 lock.unlock();
-                PartFile::letGo(item.body.file);
+                release(item.body.file, item.error);
                 lock.lock();
                 continue;
             }

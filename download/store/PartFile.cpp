@@ -263,6 +263,15 @@ void PartFile::letGo(Finished &body)
     ::unlink(QFile::encodeName(body.path).constData());
 }
 
+void PartFile::drop(Finished &body)
+{
+    body.fd.close();
+    // The description first: a body without one is never continued.
+    if (body.infoMayExist || body.described)
+        ::unlink(QFile::encodeName(body.infoPath).constData());
+    ::unlink(QFile::encodeName(body.path).constData());
+}
+
 void PartFile::close()
 {
     if (m_fd) {

@@ -99,6 +99,9 @@ public:
     // A finished body that is not named after all: kept for a later request when it
     // can be continued, else removed.
     static void letGo(Finished &body);
+    // A finished body whose flush failed: removed with its description, never
+    // continued, since its bytes on the disk may hold holes nobody reports any more.
+    static void drop(Finished &body);
     // Lets go of the file: kept for a later request when it can be continued, else
     // removed.
     void close();

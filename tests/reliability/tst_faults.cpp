@@ -252,6 +252,7 @@ QJsonObject routes(int plainPort, int tlsPort)
                            reply(503, "<html>busy</html>"), reply(200, "endlich")})},
         {"/busylong", reply(503, "<html>later</html>", {{QStringLiteral("Retry-After"), QStringLiteral("3600")}})},
         {"/gone", reply(404, "<html>nope</html>")},
+        {"/whole", QJsonArray{resource(Version1, "\"v1\"")}},
         // Names the response suggests
         {"/cd", reply(200, "rechnung", {{"Content-Disposition", "attachment; filename*=UTF-8''Rechnung%20M%C3%A4rz.pdf"}})},
         {"/cdpath", reply(200, "pfad", {{"Content-Disposition", "attachment; filename=\"../../x.txt\""}})},
@@ -814,6 +815,16 @@ private Q_SLOTS:
             s.arrived = 0;
             s.setup = Setup::FolderFlushFails;
             add("flush of the download folder fails", s);
+        }
+        {
+            // What the kernel did not bring to the disk may be gone without a word: such
+            // a body is never continued, nothing of it stays.
+            Scenario s;
+            s.lines = {QStringLiteral("v -> @S@/whole")};
+            s.kept = {0};
+            s.exitCode = 1;
+            s.setup = Setup::BodyFlushFails;
+            add("flush of a body that could be continued fails", s);
         }
         {
             // A FIFO where the description of a listed URL's part file belongs.
