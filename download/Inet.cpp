@@ -224,11 +224,7 @@ quint64 Inet::commitBody(const QString &dir, const QString &fileName, const QStr
 
 QList<Inet::CommitReport> Inet::takeCommitReports()
 {
-    QList<CommitReport> reports;
-    static_assert(int(CommitReport::Kind::Durable) == int(GroupCommit::Report::Kind::Durable));
-    for (const GroupCommit::Report &r : d->m_commit.takeReports())
-        reports.append({CommitReport::Kind(int(r.kind)), r.ticket, r.path, r.error});
-    return reports;
+    return d->m_commit.takeReports();
 }
 
 int Inet::commitsPending() const

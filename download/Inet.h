@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/CommitReport.h"
 #include "download/TransferError.h"
 
 #include <QByteArray>
@@ -66,18 +67,11 @@ public:
     // Hands the finished body to the disk, behind the next requests: its bytes are
     // flushed, it is named (path when free, else the next free numbered name of
     // fileName in dir after counter), and the folder is flushed, together with the
-    // bodies handed in meanwhile. A name other than path, the end and a failure are
-    // reported (commitsReported). Returns
-    // the body's ticket; throws FileError when its last bytes cannot be written.
+    // bodies handed in meanwhile. What became of it is reported (commitsReported,
+    // CommitReport). Returns the body's ticket; throws FileError when its last bytes
+    // cannot be written.
     quint64 commitBody(const QString &dir, const QString &fileName, const QString &path, int counter);
-    struct CommitReport
-    {
-        enum class Kind { Named, Failed, Durable };
-        Kind kind;
-        quint64 ticket;
-        QString path; // Named: the path the body got
-        int error;    // Failed: the errno
-    };
+    using CommitReport = ::CommitReport;
     // What happened to committed bodies since the last call, in order.
     QList<CommitReport> takeCommitReports();
     // Bodies handed in and not yet durable or failed.

@@ -28,25 +28,36 @@ DownloadRun::Outcome DownloadRun::commit(int k, const QString &fileName, const Q
 
 void DownloadRun::takeCommits()
 {
+    using Kind = Inet::CommitReport::Kind;
     for (const Inet::CommitReport &report : m_inet->takeCommitReports()) {
         const auto it = m_committing.find(report.ticket);
         if (it == m_committing.end())
             continue;
         switch (report.kind) {
-        case Inet::CommitReport::Kind::Named:
-            if (report.path != it->path)
-                m_log->WriteLog(QStringLiteral("Datei gespeichert als ") + report.path);
+        case Kind::Named:
+            m_log->WriteLog(QStringLiteral("Datei gespeichert als ") + report.path);
             continue;
-        case Inet::CommitReport::Kind::Failed:
-            logFailure(m_log, QStringLiteral("Datei %1 nicht gespeichert: %2").arg(it->path, FileError(report.error).description()),
-                       report.error);
-            ++m_failed;
-            break;
-        case Inet::CommitReport::Kind::Durable:
+        case Kind::Durable:
             it->durable = true;
             ++m_arrived;
             continue;
+        case Kind::Failed:
+            logFailure(m_log, QStringLiteral("Datei %1 nicht gespeichert: %2").arg(report.path, FileError(report.error).description()),
+                       report.error);
+            break;
+        case Kind::Unsettled:
+            // Its entry stays: a power cut could still take the name and the entry both.
+            if (report.error != 0)
+                logFailure(m_log,
+                           QStringLiteral("Datei %1 gespeichert, aber nicht sicher auf dem Datenträger: %2")
+                               .arg(report.path, FileError(report.error).description()),
+                           report.error);
+            else
+                m_log->WriteLog(QStringLiteral("### Datei %1 nicht sicher auf dem Datenträger: ihr Eintrag bleibt in der Liste")
+                                    .arg(report.path));
+            break;
         }
+        ++m_failed;
         m_committing.erase(it);
     }
     if (!m_leaveList.isActive())

@@ -29,9 +29,11 @@ struct GroupCommit::State
     std::vector<Item> flushed;
     int flushing = 0;
     QList<Report> reports;
-    // Not yet durable or failed; and of those, the part files not yet named.
+    // Not yet durable or failed; of those, the part files not yet named, and those a
+    // naming thread took: the path planned until named, then the path it got.
     QSet<quint64> pending;
     QHash<quint64, QString> unnamed;
+    QHash<quint64, QString> naming;
     quint64 nextTicket = 1;
     int idleFlushers = 0;
     bool stopping = false;
@@ -78,11 +80,11 @@ GroupCommit::Report nameOne(quint64 ticket, GroupCommit::Body &body, int flushEr
             return {Kind::Named, ticket, PartFile::name(body.file, body.dir, body.fileName, body.path, body.counter)};
         } catch (const FileError &e) {
             release(body.file, 0);
-            return {Kind::Failed, ticket, QString(), e.errnum()};
+            return {Kind::Failed, ticket, body.path, e.errnum()};
         }
     }
     release(body.file, flushError);
-    return {Kind::Failed, ticket, QString(), flushError};
+    return {Kind::Failed, ticket, body.path, flushError};
 }
 } // namespace
 
@@ -161,6 +163,7 @@ int GroupCommit::abandon()
     const int left = int(m->pending.size());
     m->pending.clear();
     m->unnamed.clear();
+    m->naming.clear();
     m->reports.clear();
     return left;
 }
@@ -202,19 +205,23 @@ void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
         std::vector<State::Item> group = std::exchange(s->flushed, {});
         QHash<QString, QList<quint64>> namedIn;
         for (State::Item &item : group) {
-            if (item.ticket < s->abandonedBefore) {
-                lock.unlock();
+            const bool wanted = item.ticket >= s->abandonedBefore;
+            lock.unlock();
+            if (!wanted) {
                 release(item.body.file, item.error);
                 lock.lock();
                 continue;
             }
-            lock.unlock();
             Report report = nameOne(item.ticket, item.body, item.error);
             lock.lock();
             s->unnamed.remove(item.ticket);
-            if (report.kind == Kind::Named)
+            if (report.kind == Kind::Named) {
+                s->naming.insert(item.ticket, report.path);
                 namedIn[item.body.dir].append(item.ticket);
-            // A body that got the name it was meant to have has nothing to tell yet.
+            } else {
+                s->naming.remove(item.ticket);
+            }
+            // The one place that decides whether the name is worth telling.
             if (report.kind != Kind::Named || report.path != item.body.path)
                 s->post(std::move(report));
         }
@@ -222,8 +229,10 @@ void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
             lock.unlock();
             const int error = FileIo::syncFolder(QFile::encodeName(it.key()));
             lock.lock();
-            for (const quint64 ticket : it.value())
-                s->post({error == 0 ? Kind::Durable : Kind::Failed, ticket, QString(), error});
+            for (const quint64 ticket : it.value()) {
+                const QString path = s->naming.take(ticket);
+                s->post({error == 0 ? Kind::Durable : Kind::Unsettled, ticket, path, error});
+            }
         }
     }
 }

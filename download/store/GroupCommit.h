@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/CommitReport.h"
 #include "download/store/PartFile.h"
 
 #include <QList>
@@ -30,19 +31,11 @@ public:
         QString path;
         int counter = 0;
     };
-    struct Report
-    {
-        enum class Kind { Named, Failed, Durable };
-        Kind kind;
-        quint64 ticket;
-        // Named: the path the body got.
-        QString path;
-        // Failed: the errno.
-        int error = 0;
-    };
+    using Report = CommitReport;
 
-    // reportsWaiting is called from a thread of the commit whenever reports wait where
-    // none did; it must only pass the word on.
+    // reportsWaiting is called from a thread of the commit, with its lock held,
+    // whenever reports wait where none did; it must only pass the word on. Held, so
+    // that the destructor can be sure no call is under way once it has cleared it.
     explicit GroupCommit(std::function<void()> reportsWaiting);
     // Finishes what was handed in, unless it was given up on.
     ~GroupCommit();
@@ -52,8 +45,9 @@ public:
     // Takes a body over and returns its ticket.
     quint64 add(Body body);
     // What happened since the last call, in the order it happened: per body Named
-    // (only when it got another name than its path), then Durable; or Failed (the
-    // body then stays a part file when it can be continued, else it is removed).
+    // (only when it got another name than its path), then Durable or Unsettled; or
+    // Failed (the body then stays a part file when it can be continued, else it is
+    // removed; one whose flush failed is always removed).
     QList<Report> takeReports();
     // Bodies handed in and not yet durable, failed or given up on.
     int pending() const;

@@ -814,6 +814,7 @@ private Q_SLOTS:
             s.files = {{QStringLiteral("a"), okBody("a")}, {QStringLiteral("b"), okBody("b")}};
             s.arrived = 0;
             s.setup = Setup::FolderFlushFails;
+            s.logSays = QStringLiteral("/Downloads/a gespeichert, aber nicht sicher auf dem Datenträger: Ein-/Ausgabefehler (Code 5)");
             add("flush of the download folder fails", s);
         }
         {
