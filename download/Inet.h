@@ -79,8 +79,9 @@ public:
     // Whether a body of url still waits for its name in the part file the next
     // request of url would take.
     bool committing(const QString &url) const;
-    // Gives up on the bodies not yet named: they stay part files and are never
-    // reported. Returns how many were pending.
+    // Gives up on the bodies not yet being named: they stay part files and are never
+    // reported; returns how many they are. Those being named or waiting for the
+    // folder's flush are reported Unsettled at once.
     int abandonCommits();
 
     // Where the name of a finished body comes from: the list, the server's

@@ -109,14 +109,20 @@ void DownloadRun::settleCommits()
     };
     const bool settled = m_states->waitWhile(pending, -1) || m_states->waitWhile(pending, m_commitGiveUpMs, true);
     m_leaveList.stop();
+    if (!settled) {
+        // Given up first, so that nothing is named behind the list; then everything
+        // said before the give-up is taken in, and only then does the list change.
+        const int left = m_inet->abandonCommits();
+        takeCommits();
+        m_leaveList.stop();
+        for (auto it = m_committing.begin(); it != m_committing.end();)
+            it = it->durable ? std::next(it) : m_committing.erase(it);
+        m_failed += left;
+        if (left > 0)
+            m_log->WriteLog(QStringLiteral("### %1 fertige Downloads nach %2 s nicht auf dem Datenträger: sie bleiben "
+                                           "Teildateien und ihre Einträge in der Liste")
+                                .arg(left)
+                                .arg(TransferProgress::secondsText(m_commitGiveUpMs)));
+    }
     leaveList(true);
-    if (settled)
-        return;
-    const int left = m_inet->abandonCommits();
-    m_committing.clear();
-    m_failed += left;
-    m_log->WriteLog(QStringLiteral("### %1 fertige Downloads nach %2 s nicht auf dem Datenträger: sie bleiben Teildateien "
-                                   "und ihre Einträge in der Liste")
-                        .arg(left)
-                        .arg(TransferProgress::secondsText(m_commitGiveUpMs)));
 }

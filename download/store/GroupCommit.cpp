@@ -160,11 +160,14 @@ int GroupCommit::abandon()
 {
     std::lock_guard lock(m->mutex);
     m->abandonedBefore = m->nextTicket;
+    // Whether a body taken for naming gets its name cannot be waited for on a disk
+    // that hangs; either way its entry stays, and the report says so.
+    for (auto it = m->naming.cbegin(); it != m->naming.cend(); ++it)
+        m->post({Kind::Unsettled, it.key(), it.value(), 0});
     const int left = int(m->pending.size());
     m->pending.clear();
     m->unnamed.clear();
     m->naming.clear();
-    m->reports.clear();
     return left;
 }
 
@@ -206,6 +209,9 @@ void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
         QHash<QString, QList<quint64>> namedIn;
         for (State::Item &item : group) {
             const bool wanted = item.ticket >= s->abandonedBefore;
+            // Taken while the lock is held: a give-up from here on knows it may be named.
+            if (wanted && item.error == 0)
+                s->naming.insert(item.ticket, item.body.path);
             lock.unlock();
             if (!wanted) {
                 release(item.body.file, item.error);
@@ -215,7 +221,7 @@ void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
             Report report = nameOne(item.ticket, item.body, item.error);
             lock.lock();
             s->unnamed.remove(item.ticket);
-            if (report.kind == Kind::Named) {
+            if (report.kind == Kind::Named && s->naming.contains(item.ticket)) {
                 s->naming.insert(item.ticket, report.path);
                 namedIn[item.body.dir].append(item.ticket);
             } else {
@@ -230,6 +236,7 @@ void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
             const int error = FileIo::syncFolder(QFile::encodeName(it.key()));
             lock.lock();
             for (const quint64 ticket : it.value()) {
+                // Gone when given up on meanwhile; that reported it already.
                 const QString path = s->naming.take(ticket);
                 s->post({error == 0 ? Kind::Durable : Kind::Unsettled, ticket, path, error});
             }

@@ -53,8 +53,10 @@ public:
     int pending() const;
     // Whether a body in the part file at partPath still waits for its name.
     bool holds(const QString &partPath) const;
-    // Names none of the bodies handed in so far that are not named yet: they stay
-    // part files and are never reported. Returns how many were given up on.
+    // Names none of the bodies handed in so far that are not being named yet: they
+    // stay part files and are never reported; returns how many they are. A body
+    // being named or waiting for the folder's flush is reported Unsettled at once;
+    // reports that came before stay to be taken.
     int abandon();
 
 private:
