@@ -69,7 +69,7 @@ public:
     // fileName in dir after counter), and the folder is flushed, together with the
     // bodies handed in meanwhile. What became of it is reported (commitsReported,
     // CommitReport). Returns the body's ticket; throws FileError when its last bytes
-    // cannot be written.
+    // cannot be written or nothing can be started to take it.
     quint64 commitBody(const QString &dir, const QString &fileName, const QString &path, int counter);
     using CommitReport = ::CommitReport;
     // What happened to committed bodies since the last call, in order.

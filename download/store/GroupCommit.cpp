@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -43,6 +44,8 @@ struct GroupCommit::State
     // Touched only by the owner's thread.
     std::vector<std::thread> threads;
     bool namerStarted = false;
+
+    int flushers() const { return int(threads.size()) - (namerStarted ? 1 : 0); }
 
     // With the mutex held.
     void post(Report report)
@@ -116,21 +119,34 @@ GroupCommit::~GroupCommit()
 
 quint64 GroupCommit::add(Body body)
 {
-    std::lock_guard lock(m->mutex);
+    std::unique_lock lock(m->mutex);
+    try {
+        if (!m->namerStarted) {
+            m->threads.emplace_back(nameLoop, m);
+            m->namerStarted = true;
+        }
+        // A body that finds no idle flusher gets a new one: on a slow disk every flush
+        // waits long, and bodies keep coming meanwhile.
+        if (qsizetype(m->toFlush.size()) >= m->idleFlushers && m->flushers() < MaxFlushers) {
+            try {
+                m->threads.emplace_back(flushLoop, m);
+            } catch (const std::system_error &) {
+                // The flushers there are serve it later.
+                if (m->flushers() == 0)
+                    throw;
+            }
+        }
+    } catch (const std::system_error &e) {
+        // Nothing would ever take the body: it is not handed in.
+        lock.unlock();
+        PartFile::letGo(body.file);
+        throw FileError(e.code().value() != 0 ? e.code().value() : EAGAIN);
+    }
     const quint64 ticket = m->nextTicket++;
     m->pending.insert(ticket);
     m->unnamed.insert(ticket, body.file.path);
     m->toFlush.push_back({ticket, std::move(body), 0});
-    if (!m->namerStarted) {
-        m->namerStarted = true;
-        m->threads.emplace_back(nameLoop, m);
-    }
-    // A body that finds no idle flusher gets a new one: on a slow disk every flush
-    // waits long, and bodies keep coming meanwhile.
-    if (qsizetype(m->toFlush.size()) > m->idleFlushers && int(m->threads.size()) - 1 < MaxFlushers)
-        m->threads.emplace_back(flushLoop, m);
-    else
-        m->toFlushReady.notify_one();
+    m->toFlushReady.notify_one();
     return ticket;
 }
 

@@ -42,7 +42,8 @@ public:
     GroupCommit(const GroupCommit &) = delete;
     GroupCommit &operator=(const GroupCommit &) = delete;
 
-    // Takes a body over and returns its ticket.
+    // Takes a body over and returns its ticket. Throws FileError when no thread can be
+    // started to take it (the body is then let go as if it had not arrived whole).
     quint64 add(Body body);
     // What happened since the last call, in the order it happened: per body Named
     // (only when it got another name than its path), then Durable or Unsettled; or
