@@ -32,7 +32,7 @@ constexpr int RequestTimeoutMs = 1500;
 constexpr int RetryWaitMs = 20;
 
 enum class Setup { None, TakenNames, Leftovers, DownloadsIsFile, ListIsFolder, ReadOnlyDownloads, ReadOnlyList, ReadOnlyListMode, FullDisk, NameTakenMidBody,
-                   BodyFlushFails, FolderFlushFails, EmptyTrustFolder, FifoInfo };
+                   BodyFlushFails, FolderFlushFails, EmptyTrustFolder, FifoInfo, SlowFirstBody };
 
 struct Scenario
 {
@@ -743,6 +743,15 @@ private Q_SLOTS:
             s.setup = Setup::Leftovers;
             add("leftovers of a killed run", s);
         }
+        {
+            // b's flush is slow, so a takes the name both were planned for meanwhile.
+            Scenario s;
+            s.lines = {QStringLiteral("x -> @S@/ok/a"), QStringLiteral("x -> @S@/ok/b")};
+            s.files = {{QStringLiteral("x"), okBody("a")}, {QStringLiteral("(1)x"), okBody("b")}};
+            s.setup = Setup::SlowFirstBody;
+            s.logSays = QStringLiteral("Datei gespeichert als ");
+            add("name taken while the body is flushed", s);
+        }
 
         // Several entries: only the failed ones stay, in their order.
         {
@@ -892,6 +901,8 @@ private Q_SLOTS:
             ProgramFolder::slowDisk(&env, 0, {}, QStringLiteral("/.quorvex-part-"));
         if (scenario.setup == Setup::FolderFlushFails)
             ProgramFolder::slowDisk(&env, 0, {}, QStringLiteral("/Downloads$"));
+        if (scenario.setup == Setup::SlowFirstBody)
+            ProgramFolder::slowDisk(&env, 2000, PartFile::pathFor({}, lines.value(1).section(QStringLiteral(" -> "), 1)));
         std::thread racer;
         if (scenario.setup == Setup::NameTakenMidBody) {
             racer = std::thread(takeNameMidBody, folder.downloads(), QStringLiteral("x"));
@@ -972,6 +983,7 @@ private:
         case Setup::NameTakenMidBody:
         case Setup::BodyFlushFails:
         case Setup::FolderFlushFails:
+        case Setup::SlowFirstBody:
             return;
         case Setup::EmptyTrustFolder:
             QVERIFY(QDir(m_trustLater).removeRecursively());
