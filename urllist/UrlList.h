@@ -53,6 +53,9 @@ public:
     bool SaveUrlList();
     // True once any load or save of this list failed or was refused.
     bool fileTroubleSeen() const { return m_fileTrouble; }
+    // Whether the file holds the list as it is now: since the last change no save
+    // failed, was refused or is put off.
+    bool saved() const { return !m_dirty; }
 
     // While a run goes its indices must hold, and a save may be put off; ending the
     // run writes what was put off.

@@ -18,12 +18,36 @@
 DownloadRun::Outcome DownloadRun::commit(int k, const QString &fileName, const QString &path, int counter)
 {
     try {
-        m_committing.insert(m_inet->commitBody(m_downloadDir, fileName, path, counter), {k, path});
+        const QString &entry = m_entries.at(k);
+        m_committing.insert(m_inet->commitBody(m_downloadDir, fileName, path, counter, entry), {k, path, false, entry});
         return Outcome::Arrived;
     } catch (const FileError &e) {
         logFailure(m_log, e.description(), e.errnum());
         return Outcome::Failed;
     }
+}
+
+std::optional<DownloadRun::Outcome> DownloadRun::arrivedBefore(int k)
+{
+    const QString &entry = m_entries.at(k);
+    if (entry.isEmpty())
+        return std::nullopt;
+    const Inet::Arrival arrival = Inet::arrivedBefore(m_downloadDir, entry);
+    if (arrival.path.isEmpty())
+        return std::nullopt;
+    if (arrival.error != 0) {
+        logFailure(m_log,
+                   QStringLiteral("Datei %1 gespeichert, aber nicht sicher auf dem Datenträger: %2")
+                       .arg(arrival.path, FileError(arrival.error).description()),
+                   arrival.error);
+        return Outcome::Failed;
+    }
+    m_log->WriteLog(QStringLiteral("Schon geladen: ") + arrival.path);
+    m_committing.insert(m_foundKey--, {k, arrival.path, true, entry});
+    ++m_arrived;
+    if (!m_leaveList.isActive())
+        m_leaveList.start();
+    return Outcome::Arrived;
 }
 
 void DownloadRun::takeCommits()
@@ -79,6 +103,8 @@ void DownloadRun::leaveList(bool all)
     for (auto it = m_committing.begin(); it != m_committing.end();) {
         if (it->durable && it->row > open) {
             leaving.append(it->row);
+            if (!it->entry.isEmpty())
+                m_recordsToDrop.append(it->entry);
             it = m_committing.erase(it);
         } else {
             ++it;
@@ -97,6 +123,18 @@ void DownloadRun::leaveList(bool all)
         }
     }
     m_list->SaveUrlList();
+    dropRecords();
+}
+
+void DownloadRun::dropRecords()
+{
+    // Until the file no longer lists an entry, its record is what tells the next look
+    // that the entry arrived; a file that cannot be written keeps them all.
+    if (!m_list->saved())
+        return;
+    for (const QString &entry : std::as_const(m_recordsToDrop))
+        Inet::dropArrival(m_downloadDir, entry);
+    m_recordsToDrop.clear();
 }
 
 // The end of a run waits until every finished body is durable. Closing the program

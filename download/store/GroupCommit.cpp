@@ -80,7 +80,7 @@ GroupCommit::Report nameOne(quint64 ticket, GroupCommit::Body &body, int flushEr
 {
     if (flushError == 0) {
         try {
-            return {Kind::Named, ticket, PartFile::name(body.file, body.dir, body.fileName, body.path, body.counter)};
+            return {Kind::Named, ticket, PartFile::name(body.file, body.dir, body.fileName, body.path, body.counter, body.entry)};
         } catch (const FileError &e) {
             release(body.file, 0);
             return {Kind::Failed, ticket, body.path, e.errnum()};

@@ -30,6 +30,8 @@ public:
         QString fileName;
         QString path;
         int counter = 0;
+        // The list entry it arrived for; its record stays until the entry left the list.
+        QString entry;
     };
     using Report = CommitReport;
 

@@ -1,6 +1,7 @@
 #include "download/store/PartFile.h"
 
 #include "base/FileIo.h"
+#include "download/store/ArrivalRecord.h"
 #include "download/store/LocalPath.h"
 #include "download/store/PartInfo.h"
 
@@ -238,9 +239,24 @@ PartFile::Finished PartFile::finish()
     return body;
 }
 
-QString PartFile::name(Finished &body, const QString &dir, const QString &fileName, const QString &path, int counter)
+QString PartFile::name(Finished &body, const QString &dir, const QString &fileName, const QString &path, int counter,
+                       const QString &entry)
 {
-    const QString used = LocalPath::publish(body.path, dir, fileName, path, counter);
+    // The record comes first, and the body notes each name before it is tried: from
+    // the moment the body has its name, a kill leaves the proof of its arrival.
+    // Without hard links the body is only named, as before.
+    const bool recorded = !entry.isEmpty() && ArrivalRecord::link(body.path, dir, entry) == 0;
+    QString used;
+    try {
+        used = LocalPath::publish(body.path, dir, fileName, path, counter, [&](const QString &target) {
+            if (recorded)
+                ArrivalRecord::note(body.fd.get(), target);
+        });
+    } catch (const FileError &) {
+        if (recorded)
+            ArrivalRecord::drop(dir, entry);
+        throw;
+    }
     body.fd.close();
     if (body.infoMayExist)
         ::unlink(QFile::encodeName(body.infoPath).constData());
@@ -319,19 +335,26 @@ void PartFile::removeFiles()
     m_infoPath.clear();
 }
 
-void PartFile::removeLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS)
+void PartFile::removeLeftovers(const QString &dir, const QStringList &urls, const QStringList &entries, qint64 maxAgeS)
 {
     QSet<QString> listed;
     for (const QString &url : urls)
         listed.insert(QLatin1String(Prefix) + PartInfo::keyOf(url));
+    // A record proves an arrival as long as its entry is listed, however old it is.
+    QSet<QString> recorded;
+    for (const QString &entry : entries)
+        recorded.insert(ArrivalRecord::nameFor(entry));
     const QDir folder(dir);
     const qint64 oldest = QDateTime::currentSecsSinceEpoch() - maxAgeS;
-    const QStringList names = folder.entryList({QLatin1String(Prefix) + u'*', QLatin1String(SpoolPrefix) + u'*'},
+    const QStringList names = folder.entryList({QLatin1String(Prefix) + u'*', QLatin1String(SpoolPrefix) + u'*',
+                                                QLatin1String(ArrivalRecord::Prefix) + u'*'},
                                                QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
         QString body = name;
         if (body.endsWith(QLatin1String(InfoSuffix)))
             body.chop(qsizetype(qstrlen(InfoSuffix)));
+        if (recorded.contains(body))
+            continue;
         struct stat st;
         const bool fresh = ::lstat(QFile::encodeName(folder.filePath(body)).constData(), &st) == 0
             && S_ISREG(st.st_mode) && st.st_mtime >= oldest;
