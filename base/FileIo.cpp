@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int FileIo::writeAll(int fd, const char *data, qsizetype size)
@@ -50,6 +51,28 @@ ssize_t FileIo::readAt(int fd, char *data, qsizetype size, off_t offset)
         n = ::pread(fd, data, size_t(size), offset);
     while (n < 0 && errno == EINTR);
     return n;
+}
+
+int FileIo::readSmallFile(const QByteArray &path, qsizetype maxSize, QByteArray *bytes)
+{
+    bytes->clear();
+    const UniqueFd fd(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!fd)
+        return errno;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode) || st.st_size > maxSize)
+        return EINVAL;
+    bytes->resize(qsizetype(st.st_size));
+    const ssize_t n = readAt(fd.get(), bytes->data(), bytes->size(), 0);
+    if (n < 0) {
+        const int error = errno;
+        bytes->clear();
+        return error;
+    }
+    bytes->resize(qsizetype(n));
+    return 0;
 }
 
 int FileIo::syncData(int fd)

@@ -18,6 +18,10 @@ inline int writeAll(int fd, const QByteArray &bytes)
 int readAll(int fd, QByteArray *bytes);
 // One pread of at most size bytes at offset: the count read, or -1 with errno set.
 ssize_t readAt(int fd, char *data, qsizetype size, off_t offset);
+// The whole of a small plain file named path, never waiting on what is not one (a
+// FIFO, say) and never following a link. 0, or the errno: ENOENT when nothing has
+// the name, EINVAL when it is no plain file or larger than maxSize.
+int readSmallFile(const QByteArray &path, qsizetype maxSize, QByteArray *bytes);
 
 // What survives a power cut is only what was synced: the bytes of a file before it
 // is given a name others rely on, and the folder after a name in it changed.

@@ -1,8 +1,11 @@
 #include "download/Inet.h"
 
+#include "base/FileIo.h"
+#include "base/SleepWhile.h"
 #include "download/request/CurlDriver.h"
 #include "download/request/HttpTransfer.h"
 #include "download/request/RetryPolicy.h"
+#include "download/store/ArrivalRecord.h"
 #include "download/store/GroupCommit.h"
 #include "download/store/LocalPath.h"
 #include "download/store/PartFile.h"
@@ -10,6 +13,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPointer>
 #include <QTimer>
 
@@ -229,21 +233,35 @@ QByteArray Inet::GetChunk(int size)
     return piece;
 }
 
-quint64 Inet::commitBody(const QString &dir, const QString &fileName, const QString &path, int counter)
+quint64 Inet::commitBody(const QString &dir, const QString &fileName, const QString &path, int counter,
+                         const QString &entry)
 {
     if (d->m_transfer.running() || d->m_transfer.failed() || !d->m_body.isOpen())
         throw FileError(EBADF, QStringLiteral("Kein vollständiger Inhalt zum Speichern"));
     d->checkSums();
-    return d->m_commit.add({d->m_body.finish(), dir, fileName, path, counter});
+    return d->m_commit.add({d->m_body.finish(), dir, fileName, path, counter, entry});
+}
+
+Inet::Arrival Inet::arrivedBefore(const QString &dir, const QString &entry, QDeadlineTimer deadline)
+{
+    Arrival arrival{ArrivalRecord::find(dir, entry)};
+    // A give-up or a failed flush may have left the name off the disk. The flush runs
+    // aside: the window's thread never waits for the disk.
+    if (!arrival.path.isEmpty()) {
+        const QByteArray folder = QFile::encodeName(dir);
+        arrival.error = runAside([folder] { return FileIo::syncFolder(folder); }, deadline).value_or(ETIMEDOUT);
+    }
+    return arrival;
+}
+
+void Inet::dropArrival(const QString &dir, const QString &entry)
+{
+    ArrivalRecord::drop(dir, entry);
 }
 
 QList<Inet::CommitReport> Inet::takeCommitReports()
 {
-    QList<CommitReport> reports;
-    static_assert(int(CommitReport::Kind::Durable) == int(GroupCommit::Report::Kind::Durable));
-    for (const GroupCommit::Report &r : d->m_commit.takeReports())
-        reports.append({CommitReport::Kind(int(r.kind)), r.ticket, r.path, r.error});
-    return reports;
+    return d->m_commit.takeReports();
 }
 
 int Inet::commitsPending() const
@@ -328,9 +346,9 @@ bool Inet::isOwnFileName(const QString &fileName)
     return fileName.startsWith(QLatin1String(PartFile::OwnPrefix));
 }
 
-void Inet::removeLeftovers(const QString &dir, const QStringList &urls)
+void Inet::removeLeftovers(const QString &dir, const QStringList &urls, const QStringList &entries)
 {
-    PartFile::removeLeftovers(dir, urls);
+    PartFile::removeLeftovers(dir, urls, entries);
 }
 
 qint64 Inet::retryWaitMs(int retry, int firstWaitMs) const

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "download/CommitReport.h"
 #include "download/TransferError.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -61,25 +63,22 @@ public:
     // Whether a download under fileName would be taken for one of the engine's own
     // hidden files in the download folder (and cleared away with them).
     static bool isOwnFileName(const QString &fileName);
-    // At start: removes the hidden files in dir that no request for urls will continue.
-    static void removeLeftovers(const QString &dir, const QStringList &urls);
+    // At start: removes the hidden files in dir that no request for urls will continue,
+    // and the records of arrivals of entries no longer listed.
+    static void removeLeftovers(const QString &dir, const QStringList &urls, const QStringList &entries);
 
     // Hands the finished body to the disk, behind the next requests: its bytes are
     // flushed, it is named (path when free, else the next free numbered name of
     // fileName in dir after counter), and the folder is flushed, together with the
-    // bodies handed in meanwhile. A name other than path, the end and a failure are
-    // reported (commitsReported). Returns
-    // the body's ticket; throws FileError when its last bytes cannot be written, and
-    // TransferError as GetChunk does for a body that fails its checksum.
-    quint64 commitBody(const QString &dir, const QString &fileName, const QString &path, int counter);
-    struct CommitReport
-    {
-        enum class Kind { Named, Failed, Durable };
-        Kind kind;
-        quint64 ticket;
-        QString path; // Named: the path the body got
-        int error;    // Failed: the errno
-    };
+    // bodies handed in meanwhile. What became of it is reported (commitsReported,
+    // CommitReport). Returns the body's ticket; throws FileError when its last bytes
+    // cannot be written or nothing can be started to take it, and TransferError as
+    // GetChunk does for a body that fails its checksum.
+    // entry names the list line the body arrived for: until dropArrival, a record
+    // lets arrivedBefore find the file again, should the entry not leave the list.
+    quint64 commitBody(const QString &dir, const QString &fileName, const QString &path, int counter,
+                       const QString &entry = {});
+    using CommitReport = ::CommitReport;
     // What happened to committed bodies since the last call, in order.
     QList<CommitReport> takeCommitReports();
     // Bodies handed in and not yet durable or failed.
@@ -87,8 +86,22 @@ public:
     // Whether a body of url still waits for its name in the part file the next
     // request of url would take.
     bool committing(const QString &url) const;
-    // Gives up on the bodies not yet named: they stay part files and are never
-    // reported. Returns how many were pending.
+    // The file an earlier commit of entry gave its name in dir, when its record proves
+    // that this very file is still there under that name; then the folder is flushed
+    // in a thread aside, so that the name is on the disk before the entry leaves the
+    // list (error: the flush failed, or ETIMEDOUT when it outlasted deadline). An
+    // empty path otherwise.
+    struct Arrival
+    {
+        QString path;
+        int error = 0;
+    };
+    static Arrival arrivedBefore(const QString &dir, const QString &entry, QDeadlineTimer deadline);
+    // Once entry has left the list file: its record goes, the file stays.
+    static void dropArrival(const QString &dir, const QString &entry);
+    // Gives up on the bodies not yet being named: they stay part files and are never
+    // reported; returns how many they are. Those being named or waiting for the
+    // folder's flush are reported Unsettled at once.
     int abandonCommits();
 
     // Where the name of a finished body comes from: the list, the server's

@@ -25,11 +25,12 @@ InstanceLock::Result InstanceLock::tryLock()
     // The holder removes the file before it lets go; a start that opened the file
     // just before that holds a lock on a file nobody else can see, and tries again.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        UniqueFd fd(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+        // Not blocking: a FIFO under the name must not hold the start.
+        UniqueFd fd(::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
         // A lock file left in a folder that is read-only now still serves.
         if (!fd && (errno == EROFS || errno == EACCES)) {
             const int refused = errno;
-            fd.reset(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+            fd.reset(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
             if (!fd)
                 errno = refused;
         }

@@ -58,7 +58,8 @@ UniqueFd openSpare(const QByteArray &sparePath, mode_t mode)
 {
     // Overwritten in place and cut to size afterwards: emptying the spare first would
     // free and allocate its blocks on every save.
-    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    // Not blocking: a FIFO under the spare's name fails the open (ENXIO) and is replaced.
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     UniqueFd fd(::open(sparePath.constData(), flags, mode));
     if (!fd && errno != ENOENT && errno != ENOSPC && errno != EROFS) {
         // Something else took the spare's name (a link, a folder): it is ours to replace.

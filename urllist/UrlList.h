@@ -66,6 +66,9 @@ public:
     bool settle(qint64 ms);
     // True once any load or save of this list failed or was refused.
     bool fileTroubleSeen() const { return m_fileTrouble; }
+    // Whether the file holds the list as it is now: its last write has landed and
+    // nothing changed since.
+    bool saved() const { return !m_dirty; }
 
     // While a run goes its indices must hold, and a save may be put off; ending the
     // run hands over what was put off.

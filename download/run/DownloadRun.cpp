@@ -111,7 +111,22 @@ void DownloadRun::removeLeftovers(const QString &dir, const UrlList &list)
     QStringList urls;
     for (const QString &line : list.lines())
         urls << UrlEntry::parse(line).url;
-    Inet::removeLeftovers(dir, urls);
+    Inet::removeLeftovers(dir, urls, entryIds(list.lines()));
+}
+
+QStringList DownloadRun::entryIds(const QStringList &lines)
+{
+    // The line itself, which holds its name and its link: two lines of one link under
+    // two names are two entries. A line that is listed more than once has none: once
+    // one of them left the list, no record could say which one it was.
+    QHash<QString, int> count;
+    for (const QString &line : lines)
+        ++count[line];
+    QStringList ids;
+    ids.reserve(lines.size());
+    for (const QString &line : lines)
+        ids << (count.value(line) == 1 ? line : QString());
+    return ids;
 }
 
 void DownloadRun::DownloadAll()
@@ -126,6 +141,7 @@ void DownloadRun::DownloadAll()
         m_host.setDownloadEnabled(false);
 
     const int last = m_list->count() - 1;
+    m_entries = entryIds(m_list->lines());
     for (int k = last; k >= 0; --k) {
         Outcome outcome;
         try {
@@ -146,6 +162,8 @@ void DownloadRun::DownloadAll()
     }
     settleCommits();
     settleList();
+    // Their entries are gone from the list file now, unless it could not be written.
+    dropRecords();
     // A changed bundle, or an authority taken out of the folder, counts from the next run.
     m_inet->forgetTrust();
     m_running = false;
@@ -178,6 +196,8 @@ DownloadRun::Outcome DownloadRun::downloadEntry(int k)
     // download under such a name would be deleted with them.
     if (Inet::isOwnFileName(fileName))
         fileName.prepend(u'_');
+    if (const std::optional<Outcome> found = arrivedBefore(k))
+        return *found;
     int counter = 0;
     QString path;
     if (!planPath(fileName, &path, &counter))

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 class ActivityLog;
 class Inet;
@@ -65,8 +66,11 @@ public:
     static bool isNotFoundPage(QByteArrayView piece);
     // The line standard output gets in place of a body's per-piece lines.
     static QString piecesSummary(int pieces, qint64 bytes, qint64 milliseconds);
-    // Removes the hidden files in dir that no entry of list will continue.
+    // Removes the hidden files in dir that no entry of list will continue or
+    // recognise as arrived.
     static void removeLeftovers(const QString &dir, const UrlList &list);
+    // What tells the lines apart for the records of their arrivals, row by row.
+    static QStringList entryIds(const QStringList &lines);
 
 private:
     enum class Outcome { Arrived, NotFound, Failed, Aborted };
@@ -79,6 +83,11 @@ private:
     bool fetch(const QString &url);
     Outcome readBody(const QString &path, const QElapsedTimer &sinceRequest);
     Outcome commit(int k, const QString &fileName, const QString &path, int counter);
+    // An entry whose file arrived in an earlier run that could not let it leave the
+    // list: nothing when its record does not prove that.
+    std::optional<Outcome> arrivedBefore(int k);
+    // Drops the records of the entries that left the list, once the file says so.
+    void dropRecords();
     // Takes in what the disk did with committed bodies: logs names and failures as
     // they happen, and lets the entries whose files are durable leave the list.
     void takeCommits();
@@ -105,8 +114,16 @@ private:
         int row;
         QString path;
         bool durable = false;
+        QString entry;
     };
     QHash<quint64, Committing> m_committing;
+    // Keys for the entries found arrived before: counted down from the top, where the
+    // commit's tickets, counted up from 1, never come.
+    quint64 m_foundKey = ~quint64(0);
+    // The entryIds of the run's rows, and of the entries that left the list while
+    // their records wait for the file to be written without them.
+    QStringList m_entries;
+    QStringList m_recordsToDrop;
     QMetaObject::Connection m_commitLink;
     // Durable entries leave the list at most this often while the run fetches: on a
     // fast disk every body is durable on its own, and a save each would cost the run.

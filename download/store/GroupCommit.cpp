@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -29,9 +30,11 @@ struct GroupCommit::State
     std::vector<Item> flushed;
     int flushing = 0;
     QList<Report> reports;
-    // Not yet durable or failed; and of those, the part files not yet named.
+    // Not yet durable or failed; of those, the part files not yet named, and those a
+    // naming thread took: the path planned until named, then the path it got.
     QSet<quint64> pending;
     QHash<quint64, QString> unnamed;
+    QHash<quint64, QString> naming;
     quint64 nextTicket = 1;
     int idleFlushers = 0;
     bool stopping = false;
@@ -41,6 +44,8 @@ struct GroupCommit::State
     // Touched only by the owner's thread.
     std::vector<std::thread> threads;
     bool namerStarted = false;
+
+    int flushers() const { return int(threads.size()) - (namerStarted ? 1 : 0); }
 
     // With the mutex held.
     void post(Report report)
@@ -59,18 +64,30 @@ struct GroupCommit::State
 namespace {
 using Kind = GroupCommit::Report::Kind;
 
+// A body that gets no name. One whose flush failed is never continued: the kernel
+// may have dropped the pages that did not reach the disk and will not say so again,
+// so a later request would build on holes.
+void release(PartFile::Finished &file, int flushError)
+{
+    if (flushError != 0)
+        PartFile::drop(file);
+    else
+        PartFile::letGo(file);
+}
+
 // Names one flushed body; what it failed with otherwise.
 GroupCommit::Report nameOne(quint64 ticket, GroupCommit::Body &body, int flushError)
 {
     if (flushError == 0) {
         try {
-            return {Kind::Named, ticket, PartFile::name(body.file, body.dir, body.fileName, body.path, body.counter)};
+            return {Kind::Named, ticket, PartFile::name(body.file, body.dir, body.fileName, body.path, body.counter, body.entry)};
         } catch (const FileError &e) {
-            flushError = e.errnum();
+            release(body.file, 0);
+            return {Kind::Failed, ticket, body.path, e.errnum()};
         }
     }
-    PartFile::letGo(body.file);
-    return {Kind::Failed, ticket, QString(), flushError};
+    release(body.file, flushError);
+    return {Kind::Failed, ticket, body.path, flushError};
 }
 } // namespace
 
@@ -102,21 +119,34 @@ GroupCommit::~GroupCommit()
 
 quint64 GroupCommit::add(Body body)
 {
-    std::lock_guard lock(m->mutex);
+    std::unique_lock lock(m->mutex);
+    try {
+        if (!m->namerStarted) {
+            m->threads.emplace_back(nameLoop, m);
+            m->namerStarted = true;
+        }
+        // A body that finds no idle flusher gets a new one: on a slow disk every flush
+        // waits long, and bodies keep coming meanwhile.
+        if (qsizetype(m->toFlush.size()) >= m->idleFlushers && m->flushers() < MaxFlushers) {
+            try {
+                m->threads.emplace_back(flushLoop, m);
+            } catch (const std::system_error &) {
+                // The flushers there are serve it later.
+                if (m->flushers() == 0)
+                    throw;
+            }
+        }
+    } catch (const std::system_error &e) {
+        // Nothing would ever take the body: it is not handed in.
+        lock.unlock();
+        PartFile::letGo(body.file);
+        throw FileError(e.code().value() != 0 ? e.code().value() : EAGAIN);
+    }
     const quint64 ticket = m->nextTicket++;
     m->pending.insert(ticket);
     m->unnamed.insert(ticket, body.file.path);
     m->toFlush.push_back({ticket, std::move(body), 0});
-    if (!m->namerStarted) {
-        m->namerStarted = true;
-        m->threads.emplace_back(nameLoop, m);
-    }
-    // A body that finds no idle flusher gets a new one: on a slow disk every flush
-    // waits long, and bodies keep coming meanwhile.
-    if (qsizetype(m->toFlush.size()) > m->idleFlushers && int(m->threads.size()) - 1 < MaxFlushers)
-        m->threads.emplace_back(flushLoop, m);
-    else
-        m->toFlushReady.notify_one();
+    m->toFlushReady.notify_one();
     return ticket;
 }
 
@@ -146,10 +176,14 @@ int GroupCommit::abandon()
 {
     std::lock_guard lock(m->mutex);
     m->abandonedBefore = m->nextTicket;
+    // Whether a body taken for naming gets its name cannot be waited for on a disk
+    // that hangs; either way its entry stays, and the report says so.
+    for (auto it = m->naming.cbegin(); it != m->naming.cend(); ++it)
+        m->post({Kind::Unsettled, it.key(), it.value(), 0});
     const int left = int(m->pending.size());
     m->pending.clear();
     m->unnamed.clear();
-    m->reports.clear();
+    m->naming.clear();
     return left;
 }
 
@@ -190,19 +224,26 @@ void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
         std::vector<State::Item> group = std::exchange(s->flushed, {});
         QHash<QString, QList<quint64>> namedIn;
         for (State::Item &item : group) {
-            if (item.ticket < s->abandonedBefore) {
-                lock.unlock();
-                PartFile::letGo(item.body.file);
+            const bool wanted = item.ticket >= s->abandonedBefore;
+            // Taken while the lock is held: a give-up from here on knows it may be named.
+            if (wanted && item.error == 0)
+                s->naming.insert(item.ticket, item.body.path);
+            lock.unlock();
+            if (!wanted) {
+                release(item.body.file, item.error);
                 lock.lock();
                 continue;
             }
-            lock.unlock();
             Report report = nameOne(item.ticket, item.body, item.error);
             lock.lock();
             s->unnamed.remove(item.ticket);
-            if (report.kind == Kind::Named)
+            if (report.kind == Kind::Named && s->naming.contains(item.ticket)) {
+                s->naming.insert(item.ticket, report.path);
                 namedIn[item.body.dir].append(item.ticket);
-            // A body that got the name it was meant to have has nothing to tell yet.
+            } else {
+                s->naming.remove(item.ticket);
+            }
+            // The one place that decides whether the name is worth telling.
             if (report.kind != Kind::Named || report.path != item.body.path)
                 s->post(std::move(report));
         }
@@ -210,8 +251,11 @@ void GroupCommit::nameLoop(const std::shared_ptr<State> &s)
             lock.unlock();
             const int error = FileIo::syncFolder(QFile::encodeName(it.key()));
             lock.lock();
-            for (const quint64 ticket : it.value())
-                s->post({error == 0 ? Kind::Durable : Kind::Failed, ticket, QString(), error});
+            for (const quint64 ticket : it.value()) {
+                // Gone when given up on meanwhile; that reported it already.
+                const QString path = s->naming.take(ticket);
+                s->post({error == 0 ? Kind::Durable : Kind::Unsettled, ticket, path, error});
+            }
         }
     }
 }

@@ -32,11 +32,13 @@ QString LocalPath::chooseLocalPath(const QString &dir, const QString &fileName, 
 }
 
 QString LocalPath::publish(const QString &from, const QString &dir, const QString &fileName, const QString &path,
-                           int counter)
+                           int counter, const std::function<void(const QString &)> &beforeEach)
 {
     const QByteArray source = QFile::encodeName(from);
     QString target = path;
     for (int attempt = 0; attempt < MaxNameTries; ++attempt) {
+        if (beforeEach)
+            beforeEach(target);
         bool linked = false;
         const int error = Rename::noReplace(source.constData(), QFile::encodeName(target).constData(), &linked);
         if (error == 0) {

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // Names in the download folder: the one place a download's final name is chosen
 // and given.
 class LocalPath
@@ -19,10 +21,11 @@ public:
 
     // Gives the file at from its final name: path when still free, otherwise the next
     // free numbered name of fileName in dir from counter on. Nothing is ever replaced:
-    // whatever took a name meanwhile stays, and the next number is tried. Returns the
-    // path used. Throws FileError.
+    // whatever took a name meanwhile stays, and the next number is tried. beforeEach,
+    // when given, hears of each name just before it is tried. Returns the path used.
+    // Throws FileError.
     static QString publish(const QString &from, const QString &dir, const QString &fileName, const QString &path,
-                           int counter);
+                           int counter, const std::function<void(const QString &)> &beforeEach = {});
     // Brings the names in dir to the disk. Throws FileError.
     static void syncFolder(const QString &dir);
 };

@@ -1,6 +1,7 @@
 #include "download/store/PartFile.h"
 
 #include "base/FileIo.h"
+#include "download/store/ArrivalRecord.h"
 #include "download/store/LocalPath.h"
 #include "download/store/PartInfo.h"
 
@@ -70,7 +71,8 @@ PartFile::Kept PartFile::findKept(const QString &dir, const QString &url)
         return {};
     }
     // Without a description there is nothing to continue; what is left is only removed.
-    UniqueFd fd(info ? ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC) : -1);
+    // Not blocking: whatever lies under the name, it is looked at, not waited for.
+    UniqueFd fd(info ? ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK) : -1);
     // A second link means the file was published under its name by a run killed
     // before it could drop this one: writing here would change the published file.
     const bool usable = info && info->url == url && fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)
@@ -237,9 +239,24 @@ PartFile::Finished PartFile::finish()
     return body;
 }
 
-QString PartFile::name(Finished &body, const QString &dir, const QString &fileName, const QString &path, int counter)
+QString PartFile::name(Finished &body, const QString &dir, const QString &fileName, const QString &path, int counter,
+                       const QString &entry)
 {
-    const QString used = LocalPath::publish(body.path, dir, fileName, path, counter);
+    // The record comes first, and the body notes each name before it is tried: from
+    // the moment the body has its name, a kill leaves the proof of its arrival.
+    // Without hard links the body is only named, as before.
+    const bool recorded = !entry.isEmpty() && ArrivalRecord::link(body.path, dir, entry) == 0;
+    QString used;
+    try {
+        used = LocalPath::publish(body.path, dir, fileName, path, counter, [&](const QString &target) {
+            if (recorded)
+                ArrivalRecord::note(body.fd.get(), target);
+        });
+    } catch (const FileError &) {
+        if (recorded)
+            ArrivalRecord::drop(dir, entry);
+        throw;
+    }
     body.fd.close();
     if (body.infoMayExist)
         ::unlink(QFile::encodeName(body.infoPath).constData());
@@ -258,6 +275,15 @@ void PartFile::letGo(Finished &body)
     if (keep)
         return;
     if (body.infoMayExist)
+        ::unlink(QFile::encodeName(body.infoPath).constData());
+    ::unlink(QFile::encodeName(body.path).constData());
+}
+
+void PartFile::drop(Finished &body)
+{
+    body.fd.close();
+    // The description first: a body without one is never continued.
+    if (body.infoMayExist || body.described)
         ::unlink(QFile::encodeName(body.infoPath).constData());
     ::unlink(QFile::encodeName(body.path).constData());
 }
@@ -309,19 +335,26 @@ void PartFile::removeFiles()
     m_infoPath.clear();
 }
 
-void PartFile::removeLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS)
+void PartFile::removeLeftovers(const QString &dir, const QStringList &urls, const QStringList &entries, qint64 maxAgeS)
 {
     QSet<QString> listed;
     for (const QString &url : urls)
         listed.insert(QLatin1String(Prefix) + PartInfo::keyOf(url));
+    // A record proves an arrival as long as its entry is listed, however old it is.
+    QSet<QString> recorded;
+    for (const QString &entry : entries)
+        recorded.insert(ArrivalRecord::nameFor(entry));
     const QDir folder(dir);
     const qint64 oldest = QDateTime::currentSecsSinceEpoch() - maxAgeS;
-    const QStringList names = folder.entryList({QLatin1String(Prefix) + u'*', QLatin1String(SpoolPrefix) + u'*'},
+    const QStringList names = folder.entryList({QLatin1String(Prefix) + u'*', QLatin1String(SpoolPrefix) + u'*',
+                                                QLatin1String(ArrivalRecord::Prefix) + u'*'},
                                                QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
         QString body = name;
         if (body.endsWith(QLatin1String(InfoSuffix)))
             body.chop(qsizetype(qstrlen(InfoSuffix)));
+        if (recorded.contains(body))
+            continue;
         struct stat st;
         const bool fresh = ::lstat(QFile::encodeName(folder.filePath(body)).constData(), &st) == 0
             && S_ISREG(st.st_mode) && st.st_mtime >= oldest;

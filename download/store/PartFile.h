@@ -93,12 +93,18 @@ public:
     Finished finish();
     // Gives a finished body, whose bytes must already be on the disk, its name: path
     // when still free, otherwise the next free numbered name of fileName in dir
-    // (nothing is ever replaced); its description goes. Returns the path used. The
+    // (nothing is ever replaced); its description goes. For a list entry (entry not
+    // empty) the body keeps a hidden second link as the record of its arrival
+    // (ArrivalRecord) until the entry has left the list. Returns the path used. The
     // folder is not synced here. Throws FileError.
-    static QString name(Finished &body, const QString &dir, const QString &fileName, const QString &path, int counter);
+    static QString name(Finished &body, const QString &dir, const QString &fileName, const QString &path, int counter,
+                        const QString &entry = {});
     // A finished body that is not named after all: kept for a later request when it
     // can be continued, else removed.
     static void letGo(Finished &body);
+    // A finished body whose flush failed: removed with its description, never
+    // continued, since its bytes on the disk may hold holes nobody reports any more.
+    static void drop(Finished &body);
     // Lets go of the file: kept for a later request when it can be continued, else
     // removed.
     void close();
@@ -106,8 +112,9 @@ public:
     void discard();
 
     // At start: removes the hidden files in dir except the kept bodies of urls that
-    // were written to within maxAgeS.
-    static void removeLeftovers(const QString &dir, const QStringList &urls, qint64 maxAgeS = MaxAgeS);
+    // were written to within maxAgeS and the arrival records of entries.
+    static void removeLeftovers(const QString &dir, const QStringList &urls, const QStringList &entries = {},
+                                qint64 maxAgeS = MaxAgeS);
 
 private:
     void setPaths(const QString &dir, const QString &url);

@@ -50,18 +50,12 @@ int PartInfo::write(const QString &path) const
 
 std::optional<PartInfo> PartInfo::read(const QString &path, bool *absent)
 {
-    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (absent)
-        *absent = !fd && errno == ENOENT;
-    if (!fd)
-        return std::nullopt;
-    struct stat st;
     QByteArray text;
-    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= MaxInfoSize) {
-        text.resize(qsizetype(st.st_size));
-        const ssize_t n = FileIo::readAt(fd.get(), text.data(), text.size(), 0);
-        text.resize(n < 0 ? 0 : qsizetype(n));
-    }
+    const int error = FileIo::readSmallFile(QFile::encodeName(path), MaxInfoSize, &text);
+    if (absent)
+        *absent = error == ENOENT;
+    if (error != 0)
+        return std::nullopt;
     const QList<QByteArray> lines = text.split('\n');
     // Four lines, each ended: the last split piece is the empty rest after the end.
     if (lines.size() != 5 || lines.at(0) != Magic || !lines.at(4).isEmpty())

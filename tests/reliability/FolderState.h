@@ -1,7 +1,8 @@
 #pragma once
 
 // What a folder holds, recursively and without following links, in a form two states
-// can be compared by: relative path -> "file:<bytes>", "dir" or "link:<target>".
+// can be compared by: relative path -> "file:<bytes>", "dir", "link:<target>" or
+// "special" (a FIFO or socket, never opened).
 
 #include "common/Files.h"
 
@@ -28,6 +29,8 @@ inline FolderState folderState(const QString &dir)
             state.insert(name, "link:" + QFile::encodeName(info.symLinkTarget()));
         } else if (info.isDir()) {
             state.insert(name, "dir");
+        } else if (!info.isFile()) {
+            state.insert(name, "special");
         } else {
             QFile file(path);
             state.insert(name, file.open(QIODevice::ReadOnly) ? "file:" + file.readAll() : QByteArray("unreadable"));

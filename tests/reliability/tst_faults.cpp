@@ -10,6 +10,8 @@
 #include "common/TestData.h"
 #include "common/TestServer.h"
 #include "reliability/FolderState.h"
+#include "download/run/DownloadRun.h"
+#include "download/store/ArrivalRecord.h"
 #include "download/store/PartFile.h"
 
 #include <QCryptographicHash>
@@ -23,6 +25,8 @@
 #include <memory>
 #include <thread>
 
+#include <sys/stat.h>
+
 namespace {
 // Short enough for the stalls to cost little, long enough for a loaded machine to
 // answer a local request in time.
@@ -31,7 +35,8 @@ constexpr int RequestTimeoutMs = 1500;
 constexpr int RetryWaitMs = 20;
 
 enum class Setup { None, TakenNames, Leftovers, DownloadsIsFile, ListIsFolder, ReadOnlyDownloads, ReadOnlyList, ReadOnlyListMode, FullDisk, NameTakenMidBody,
-                   BodyFlushFails, FolderFlushFails, EmptyTrustFolder, CorruptKept };
+                   BodyFlushFails, FolderFlushFails, EmptyTrustFolder, CorruptKept, FifoInfo, ReplacedArrival, LinkedPart,
+                   SlowFirstBody };
 
 struct Scenario
 {
@@ -46,6 +51,8 @@ struct Scenario
     FolderState files;
     // How many entries count as arrived, when that is not how many files appear.
     int arrived = -1;
+    // Records of arrivals that stay, since the list still names their entries.
+    int records = 0;
     int exitCode = 0;
     Setup setup = Setup::None;
     bool ipv6 = false;
@@ -256,6 +263,7 @@ QJsonObject routes(int plainPort, int tlsPort)
                            reply(503, "<html>busy</html>"), reply(200, "endlich")})},
         {"/busylong", reply(503, "<html>later</html>", {{QStringLiteral("Retry-After"), QStringLiteral("3600")}})},
         {"/gone", reply(404, "<html>nope</html>")},
+        {"/whole", QJsonArray{resource(Version1, "\"v1\"")}},
         // Checksums in the link
         {"/sum", QJsonArray{resource(Version1, "\"v1\"")}},
         {"/sumwrong", QJsonArray{resource(Version1, "\"v1\"")}},
@@ -797,6 +805,31 @@ private Q_SLOTS:
             s.setup = Setup::Leftovers;
             add("leftovers of a killed run", s);
         }
+        {
+            // The file a killed run published is no longer the one under its name: the
+            // entry is fetched again, and neither file is touched.
+            Scenario s = arrives(QStringLiteral("a -> @S@/ok/a"), QStringLiteral("(1)a"), "body of a");
+            s.setup = Setup::ReplacedArrival;
+            s.logLacks = {QStringLiteral("Schon geladen")};
+            add("record of a file the user replaced", s);
+        }
+        {
+            // Killed before the name was given: the part file is the record's too, and
+            // continuing it would write into the user's link of it.
+            Scenario s = arrives(QStringLiteral("v -> @S@/whole"), QStringLiteral("v"), Version1);
+            s.setup = Setup::LinkedPart;
+            s.logLacks = {QStringLiteral("Schon geladen"), QStringLiteral("fortgesetzt")};
+            add("part file linked as a record", s);
+        }
+        {
+            // b's flush is slow, so a takes the name both were planned for meanwhile.
+            Scenario s;
+            s.lines = {QStringLiteral("x -> @S@/ok/a"), QStringLiteral("x -> @S@/ok/b")};
+            s.files = {{QStringLiteral("x"), okBody("a")}, {QStringLiteral("(1)x"), okBody("b")}};
+            s.setup = Setup::SlowFirstBody;
+            s.logSays = QStringLiteral("Datei gespeichert als ");
+            add("name taken while the body is flushed", s);
+        }
 
         // Several entries: only the failed ones stay, in their order.
         {
@@ -839,6 +872,7 @@ private Q_SLOTS:
             s.files = {{QStringLiteral("a"), okBody("a")}, {QStringLiteral("b"), okBody("b")}};
             s.exitCode = 2;
             s.setup = Setup::ReadOnlyList;
+            s.records = 2;
             s.logSays = QStringLiteral("schreibgeschützt: Änderungen an der Liste werden nicht gespeichert");
             add("list file the system refuses to write", s);
             s.setup = Setup::ReadOnlyListMode;
@@ -867,8 +901,26 @@ private Q_SLOTS:
             // Named after their bytes reached the disk, but the names may not have.
             s.files = {{QStringLiteral("a"), okBody("a")}, {QStringLiteral("b"), okBody("b")}};
             s.arrived = 0;
+            s.records = 2;
             s.setup = Setup::FolderFlushFails;
+            s.logSays = QStringLiteral("/Downloads/a gespeichert, aber nicht sicher auf dem Datenträger: Ein-/Ausgabefehler (Code 5)");
             add("flush of the download folder fails", s);
+        }
+        {
+            // What the kernel did not bring to the disk may be gone without a word: such
+            // a body is never continued, nothing of it stays.
+            Scenario s;
+            s.lines = {QStringLiteral("v -> @S@/whole")};
+            s.kept = {0};
+            s.exitCode = 1;
+            s.setup = Setup::BodyFlushFails;
+            add("flush of a body that could be continued fails", s);
+        }
+        {
+            // A FIFO where the description of a listed URL's part file belongs.
+            Scenario s = arrives(QStringLiteral("a -> @S@/ok/a"), QStringLiteral("a"), "body of a");
+            s.setup = Setup::FifoInfo;
+            add("a FIFO in place of a description", s);
         }
     }
 
@@ -929,6 +981,8 @@ private Q_SLOTS:
             ProgramFolder::slowDisk(&env, 0, {}, QStringLiteral("/.quorvex-part-"));
         if (scenario.setup == Setup::FolderFlushFails)
             ProgramFolder::slowDisk(&env, 0, {}, QStringLiteral("/Downloads$"));
+        if (scenario.setup == Setup::SlowFirstBody)
+            ProgramFolder::slowDisk(&env, 2000, PartFile::pathFor({}, lines.value(1).section(QStringLiteral(" -> "), 1)));
         std::thread racer;
         if (scenario.setup == Setup::NameTakenMidBody) {
             racer = std::thread(takeNameMidBody, folder.downloads(), QStringLiteral("x"));
@@ -972,7 +1026,9 @@ private Q_SLOTS:
         }
         if (scenario.setup == Setup::ListIsFolder)
             QCOMPARE(folderState(folder.listFile()), FolderState({{QStringLiteral("inside"), "dir"}}));
-        const FolderState after = folderState(folder.downloads());
+        FolderState after = folderState(folder.downloads());
+        const auto record = [](const auto &item) { return item.key().startsWith(QLatin1String(ArrivalRecord::Prefix)); };
+        QCOMPARE(after.removeIf(record), scenario.records);
         QVERIFY2(after == expected, qPrintable(describeDifference(after, expected) + u'\n' + tail));
 
         QStringList top{QStringLiteral("Downloads"), QStringLiteral("URL-Liste.INI"), QStringLiteral("bin"),
@@ -1009,6 +1065,7 @@ private:
         case Setup::NameTakenMidBody:
         case Setup::BodyFlushFails:
         case Setup::FolderFlushFails:
+        case Setup::SlowFirstBody:
             return;
         case Setup::CorruptKept: {
             // What a cut request of the first line's URL left, one byte changed since.
@@ -1044,6 +1101,38 @@ private:
                 QFile file(downloads + u'/' + QLatin1String(name));
                 QVERIFY(file.open(QIODevice::WriteOnly));
                 file.write(QByteArray(5000, 'p'));
+            }
+            return;
+        }
+        case Setup::FifoInfo: {
+            QVERIFY(QDir().mkpath(downloads));
+            const QString part = PartFile::pathFor(downloads, lines.value(0).section(QStringLiteral(" -> "), 1));
+            writeFile(part, "body");
+            QCOMPARE(::mkfifo(QFile::encodeName(part + QLatin1String(PartFile::InfoSuffix)).constData(), 0600), 0);
+            return;
+        }
+        case Setup::ReplacedArrival:
+        case Setup::LinkedPart: {
+            // What a run killed between giving a name and the list's save leaves; the
+            // user then moved the file away and put another under its name, or made a
+            // link of his own to the part file.
+            QVERIFY(QDir().mkpath(downloads));
+            const QString entry = DownloadRun::entryIds(lines).value(0);
+            const QString url = entry.section(QStringLiteral(" -> "), 1);
+            const QString name = entry.section(QStringLiteral(" -> "), 0, 0);
+            const QString part = PartFile::pathFor(downloads, url);
+            const bool replaced = setup == Setup::ReplacedArrival;
+            writeFile(part, replaced ? QByteArray("altes a") : Version1.left(Half));
+            if (!replaced)
+                writeFile(part + QLatin1String(PartFile::InfoSuffix), "quorvex-part 1\n" + url.toUtf8() + "\n\"v1\"\n262144\n");
+            QCOMPARE(ArrivalRecord::link(part, downloads, entry), 0);
+            QFile body(part);
+            QVERIFY(body.open(QIODevice::ReadOnly));
+            QCOMPARE(ArrivalRecord::note(body.handle(), downloads + u'/' + name), 0);
+            QCOMPARE(::link(QFile::encodeName(part).constData(), QFile::encodeName(downloads + u'/' + name + QStringLiteral(".alt")).constData()), 0);
+            if (replaced) {
+                QVERIFY(QFile::remove(part));
+                writeFile(downloads + u'/' + name, "vom Nutzer");
             }
             return;
         }
