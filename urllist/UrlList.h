@@ -91,6 +91,10 @@ public:
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
+Q_SIGNALS:
+    // A write landed and the file holds the list as it is now (saved()).
+    void savedNow();
+
 private:
     void appendLines(const QList<ListLine> &lines);
     void changed(bool onlyLastRow);

@@ -123,6 +123,8 @@ void UrlList::written(const ListWriter::Done &done)
     }
     if (m_writeWanted)
         scheduleWrite();
+    else if (done.landed && !m_dirty)
+        Q_EMIT savedNow();
     if (m_catchUpAfterWrite && !writing()) {
         m_catchUpAfterWrite = false;
         catchUp();

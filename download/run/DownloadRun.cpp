@@ -96,6 +96,8 @@ DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferSt
     , m_states(states)
 {
     m_commitLink = QObject::connect(m_inet, &Inet::commitsReported, m_inet, [this] { takeCommits(); });
+    // Records of entries the list file no longer holds have done their work.
+    m_savedLink = QObject::connect(m_list, &UrlList::savedNow, m_list, [this] { dropRecords(); });
     m_leaveList.setSingleShot(true);
     m_leaveList.setInterval(LeaveListMs);
     m_leaveList.callOnTimeout([this] { leaveList(false); });
@@ -104,6 +106,7 @@ DownloadRun::DownloadRun(ActivityLog *log, UrlList *list, Inet *inet, TransferSt
 DownloadRun::~DownloadRun()
 {
     QObject::disconnect(m_commitLink);
+    QObject::disconnect(m_savedLink);
 }
 
 void DownloadRun::removeLeftovers(const QString &dir, const UrlList &list)

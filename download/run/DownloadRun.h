@@ -125,6 +125,7 @@ private:
     QStringList m_entries;
     QStringList m_recordsToDrop;
     QMetaObject::Connection m_commitLink;
+    QMetaObject::Connection m_savedLink;
     // Durable entries leave the list at most this often while the run fetches: on a
     // fast disk every body is durable on its own, and a save each would cost the run.
     static constexpr int LeaveListMs = 20;
