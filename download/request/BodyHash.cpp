@@ -6,7 +6,6 @@
 #include "log/SystemErrorText.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QStringList>
 
 #include <openssl/evp.h>
@@ -37,7 +36,7 @@ constexpr auto LookAgain = std::chrono::milliseconds(10);
 class BodyHash::Worker
 {
 public:
-    Worker(const QList<Checksum::Sum> &sums, const QString &path);
+    Worker(const QList<Checksum::Sum> &sums, int fd);
     ~Worker();
     void complete(qint64 size);
     Verdict finish();
@@ -62,9 +61,9 @@ private:
     std::thread m_thread;
 };
 
-BodyHash::Worker::Worker(const QList<Checksum::Sum> &sums, const QString &path)
+BodyHash::Worker::Worker(const QList<Checksum::Sum> &sums, int fd)
     : m_sums(sums)
-    , m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC))
+    , m_fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0))
 {
     if (!m_fd)
         m_readError = errno;
@@ -182,11 +181,11 @@ BodyHash::Verdict BodyHash::Worker::compare()
 BodyHash::BodyHash() = default;
 BodyHash::~BodyHash() = default;
 
-void BodyHash::start(const QList<Checksum::Sum> &sums, const QString &path)
+void BodyHash::start(const QList<Checksum::Sum> &sums, int fd)
 {
     stop();
     if (!sums.isEmpty())
-        m_worker = std::make_unique<Worker>(sums, path);
+        m_worker = std::make_unique<Worker>(sums, fd);
 }
 
 void BodyHash::complete(qint64 size)

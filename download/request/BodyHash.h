@@ -7,8 +7,8 @@
 
 #include <memory>
 
-// Checks a body against the sums its link names. A thread of its own hashes the part
-// file from its first byte while the body is written into it, and after that while the
+// Checks a body against the sums its link names. A thread of its own hashes the body
+// from its first byte while it is written, and after that while the
 // run reads the body back, so the hash costs neither the transfer nor the run its
 // time. A body continued from kept bytes is so hashed whole: the kept part is read back
 // once, before the new bytes, and never trusted on its own.
@@ -31,8 +31,9 @@ public:
     BodyHash(const BodyHash &) = delete;
     BodyHash &operator=(const BodyHash &) = delete;
 
-    // Starts on a new body written into the file at path, dropping any other.
-    void start(const QList<Checksum::Sum> &sums, const QString &path);
+    // Starts on a new body written through fd (which stays the caller's), dropping
+    // any other.
+    void start(const QList<Checksum::Sum> &sums, int fd);
     // The body is whole at size bytes, all of them in the file.
     void complete(qint64 size);
     // Waits for the thread and compares; a complete body only. Ok when nothing was

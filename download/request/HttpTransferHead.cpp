@@ -90,7 +90,7 @@ bool HttpTransfer::takeBody(long status)
         return false;
     }
     if (!m_sums.isEmpty())
-        m_hash.start(m_sums, PartFile::pathFor(m_bodyDir, m_url));
+        m_hash.start(m_sums, m_body->descriptor());
     m_bodyTaken = true;
     m_name.take(m_easy.get(), m_policy.hops() > 0);
     return true;

@@ -59,6 +59,8 @@ public:
     // Continues the kept body at offset, dropping anything after it. Throws FileError.
     void resume(qint64 offset);
     bool isOpen() const { return m_fd.valid(); }
+    // What the body is written through, for a reader beside the writer; -1 when closed.
+    int descriptor() const { return m_fd.get(); }
 
     // Appends body bytes; on failure returns the errno and the file stays as it was
     // written so far. Called from inside libcurl, so it cannot throw.
