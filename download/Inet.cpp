@@ -233,6 +233,11 @@ QByteArray Inet::GetChunk(int size)
     return piece;
 }
 
+bool Inet::checkingSums() const
+{
+    return d->m_transfer.hashing() && d->m_body.readToEnd();
+}
+
 quint64 Inet::commitBody(const QString &dir, const QString &fileName, const QString &path, int counter,
                          const QString &entry)
 {

@@ -56,6 +56,10 @@ public:
     // does not match the checksum its link names (ChecksumFailed; the body is dropped),
     // FileError when the part file cannot be read.
     QByteArray GetChunk(int size);
+    // Whether the body's pieces are all handed out and its hash, which the last
+    // GetChunk waits for, still runs. The event loop is woken when it ends: a caller
+    // sleeps in it meanwhile, and the window is served.
+    bool checkingSums() const;
 
     // The first free name among fileName, (1)fileName, ... in dir from *counter on,
     // leaving the next number there. Throws FileError.

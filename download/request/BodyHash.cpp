@@ -5,6 +5,7 @@
 #include "download/TransferError.h"
 #include "log/SystemErrorText.h"
 
+#include <QAbstractEventDispatcher>
 #include <QByteArray>
 #include <QStringList>
 
@@ -17,6 +18,8 @@
 #include <condition_variable>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -37,14 +40,20 @@ class BodyHash::Worker
 {
 public:
     Worker(const QList<Checksum::Sum> &sums, int fd);
+    // Waits for its threads: at once when they are done.
     ~Worker();
     void complete(qint64 size);
+    // Tells the threads to stop at their next block; waits for nothing.
+    void cancel();
+    bool ended() const { return m_ended; }
+    bool done() const { return m_threads == 0; }
     Verdict finish();
 
 private:
-    void run();
+    // Hashes on until the body's end; behind: only until the rest is handed over.
+    void hash(bool behind);
     // How far the thread may read: the whole body once known, else what the file holds.
-    qint64 limit(bool *whole);
+    qint64 limit(bool *whole) const;
     bool waitForMore();
     Verdict compare();
 
@@ -52,18 +61,30 @@ private:
     std::vector<Context> m_contexts;
     bool m_broken = false;
     UniqueFd m_fd;
+    // Touched by one thread at a time: the one behind the body, then the one that
+    // takes over once it is complete.
+    qint64 m_at = 0;
     int m_readError = 0;
 
+    // The owner never takes it: a thread of the idle policy may be held off the
+    // processors for long while it holds the lock. A wake-up lost to that costs the
+    // thread one LookAgain.
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    qint64 m_size = -1; // of the whole body, once complete
+    std::atomic<qint64> m_size = -1; // of the whole body, once complete
     std::atomic<bool> m_cancelled = false;
-    std::thread m_thread;
+    std::atomic<bool> m_handedOver = false;
+    std::atomic<bool> m_ended = false;
+    std::atomic<int> m_threads = 0;
+    QAbstractEventDispatcher *m_waiter;
+    std::thread m_behind;
+    std::thread m_rest;
 };
 
 BodyHash::Worker::Worker(const QList<Checksum::Sum> &sums, int fd)
     : m_sums(sums)
     , m_fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0))
+    , m_waiter(QAbstractEventDispatcher::instance())
 {
     if (!m_fd)
         m_readError = errno;
@@ -72,33 +93,48 @@ BodyHash::Worker::Worker(const QList<Checksum::Sum> &sums, int fd)
         m_broken = m_broken || !context || EVP_DigestInit_ex(context.get(), sum.digest, nullptr) != 1;
         m_contexts.push_back(std::move(context));
     }
+    if (m_broken || m_readError != 0) {
+        m_ended = true;
+        return;
+    }
+    m_threads = 1;
     try {
-        if (!m_broken && m_readError == 0)
-            m_thread = std::thread(&Worker::run, this);
+        m_behind = std::thread([this] {
+            // Best effort: where the policy is refused, the hash merely competes.
+            sched_param idle{};
+            pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+            hash(true);
+            --m_threads;
+        });
     } catch (const std::system_error &) {
         m_broken = true;
+        m_ended = true;
+        m_threads = 0;
     }
 }
 
 BodyHash::Worker::~Worker()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_cancelled = true;
-    }
-    m_wake.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    cancel();
+    // The one that took over joins the one behind first.
+    if (m_rest.joinable())
+        m_rest.join();
+    if (m_behind.joinable())
+        m_behind.join();
 }
 
-qint64 BodyHash::Worker::limit(bool *whole)
+void BodyHash::Worker::cancel()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        *whole = m_size >= 0;
-        if (*whole)
-            return m_size;
-    }
+    m_cancelled = true;
+    m_wake.notify_all();
+}
+
+qint64 BodyHash::Worker::limit(bool *whole) const
+{
+    const qint64 size = m_size;
+    *whole = size >= 0;
+    if (*whole)
+        return size;
     // The kernel moves a file's size only past bytes already in it, so whatever lies
     // below it can be read while the body is still being appended.
     struct stat st;
@@ -112,42 +148,62 @@ bool BodyHash::Worker::waitForMore()
     return !m_cancelled;
 }
 
-void BodyHash::Worker::run()
+void BodyHash::Worker::hash(bool behind)
 {
     std::vector<char> buffer(static_cast<size_t>(BlockSize));
-    for (qint64 at = 0; !m_cancelled;) {
+    while (!m_cancelled && m_readError == 0) {
+        if (behind && m_handedOver)
+            return;
         bool whole = false;
         const qint64 end = limit(&whole);
-        if (at >= end) {
+        if (m_at >= end) {
             if (whole || !waitForMore())
-                return;
+                break;
             continue;
         }
-        const ssize_t n = FileIo::readAt(m_fd.get(), buffer.data(), qsizetype(std::min<qint64>(BlockSize, end - at)), off_t(at));
+        const ssize_t n = FileIo::readAt(m_fd.get(), buffer.data(), qsizetype(std::min<qint64>(BlockSize, end - m_at)), off_t(m_at));
         if (n <= 0) {
             // Shorter than the body written into it: cut under us.
             m_readError = n < 0 ? errno : EIO;
-            return;
+            break;
         }
         for (const Context &context : m_contexts)
             EVP_DigestUpdate(context.get(), buffer.data(), size_t(n));
-        at += n;
+        m_at += n;
     }
+    m_ended = true;
+    if (m_waiter)
+        m_waiter->wakeUp();
 }
 
 void BodyHash::Worker::complete(qint64 size)
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_size = size;
-    }
+    m_size = size;
     m_wake.notify_all();
+    if (m_rest.joinable() || !m_behind.joinable())
+        return;
+    // A thread cannot leave the idle policy without privileges: a new one, at the
+    // priority of the thread that starts it, goes on where the one behind stops.
+    ++m_threads;
+    try {
+        m_rest = std::thread([this] {
+            m_behind.join();
+            hash(false);
+            --m_threads;
+        });
+    } catch (const std::system_error &) {
+        --m_threads;
+        return; // the one behind hashes on to the end
+    }
+    m_handedOver = true;
 }
 
 BodyHash::Verdict BodyHash::Worker::finish()
 {
-    if (m_thread.joinable())
-        m_thread.join();
+    if (m_rest.joinable())
+        m_rest.join();
+    if (m_behind.joinable())
+        m_behind.join();
     return compare();
 }
 
@@ -179,7 +235,13 @@ BodyHash::Verdict BodyHash::Worker::compare()
 }
 
 BodyHash::BodyHash() = default;
-BodyHash::~BodyHash() = default;
+
+BodyHash::~BodyHash()
+{
+    letGo();
+    // The threads let go of were told to stop: each is one block from its end.
+    m_leaving.clear();
+}
 
 void BodyHash::start(const QList<Checksum::Sum> &sums, int fd)
 {
@@ -195,20 +257,43 @@ void BodyHash::complete(qint64 size)
         m_worker->complete(size);
 }
 
+bool BodyHash::hashing() const
+{
+    return m_worker && m_complete && !m_worker->ended();
+}
+
 BodyHash::Verdict BodyHash::finish()
 {
-    if (m_worker) {
-        // Only a whole body can match; the thread would wait for the rest forever.
-        m_verdict = m_complete ? m_worker->finish()
-                               : Verdict{false, TransferError::ChecksumFailed, QStringLiteral("Prüfsumme nicht berechenbar"), {}};
+    if (!m_worker)
+        return m_verdict;
+    if (m_complete) {
+        m_verdict = m_worker->finish();
         m_worker.reset();
+    } else {
+        // Only a whole body can match; the thread would wait for the rest forever.
+        m_verdict = {false, TransferError::ChecksumFailed, QStringLiteral("Prüfsumme nicht berechenbar"), {}};
+        letGo();
     }
     return m_verdict;
 }
 
 void BodyHash::stop()
 {
-    m_worker.reset();
+    letGo();
     m_complete = false;
     m_verdict = {};
+}
+
+void BodyHash::letGo()
+{
+    // The thread behind the body may wait long for a processor on a busy machine:
+    // one still running is told to stop and left to end by itself, never waited for
+    // here, on the window's thread.
+    if (m_worker) {
+        m_worker->cancel();
+        if (!m_worker->done())
+            m_leaving.push_back(std::move(m_worker));
+        m_worker.reset();
+    }
+    std::erase_if(m_leaving, [](const std::unique_ptr<Worker> &worker) { return worker->done(); });
 }

@@ -79,6 +79,8 @@ public:
     // Waits until the finished body is hashed and compares it with the sums its link
     // names; ok when it names none.
     BodyHash::Verdict checkSums() { return m_hash.finish(); }
+    // Whether checkSums would wait for the hash of the complete body.
+    bool hashing() const { return m_hash.hashing(); }
     // The algorithms whose sums checkSums found to match.
     QString checkedSums() const { return m_hash.checked(); }
 

@@ -284,6 +284,25 @@ bool DownloadRun::fetch(const QString &url)
     return true;
 }
 
+// The wait before the next piece; false when the program is being closed.
+bool DownloadRun::betweenPieces(int i, QElapsedTimer *sinceEvents)
+{
+    {
+        // Once the body's first piece is handed out, each wait ends at once and says
+        // nothing new.
+        const ActivityLog::WindowOnly quiet(m_log, m_states->LastState == ResponseReceived);
+        m_states->WaitFor(ResponseReceived);
+    }
+    if (i % CatchUpPieces == 0 || sinceEvents->elapsed() >= CatchUpMs) {
+        QCoreApplication::processEvents();
+        sinceEvents->start();
+    }
+    // The end of a big body waits for its hash, which may lag behind the transfer.
+    if (m_inet->checkingSums())
+        m_states->waitWhile([this] { return m_inet->checkingSums(); }, -1);
+    return !m_states->abortRequested();
+}
+
 // The guarded part: the pieces of the finished body, read back from the part file it
 // was written into as it arrived.
 DownloadRun::Outcome DownloadRun::readBody(const QString &path, const QElapsedTimer &sinceRequest)
@@ -296,20 +315,8 @@ DownloadRun::Outcome DownloadRun::readBody(const QString &path, const QElapsedTi
         sinceEvents.start();
         qint64 bytes = 0;
         for (int i = 0;;) {
-            if (i != 0) {
-                {
-                    // Once the body's first piece is handed out, each wait ends at once
-                    // and says nothing new.
-                    const ActivityLog::WindowOnly quiet(m_log, m_states->LastState == ResponseReceived);
-                    m_states->WaitFor(ResponseReceived);
-                }
-                if (i % CatchUpPieces == 0 || sinceEvents.elapsed() >= CatchUpMs) {
-                    QCoreApplication::processEvents();
-                    sinceEvents.start();
-                }
-                if (m_states->abortRequested())
-                    return Outcome::Aborted;
-            }
+            if (i != 0 && !betweenPieces(i, &sinceEvents))
+                return Outcome::Aborted;
             const QByteArray piece = m_inet->GetChunk(ChunkSize);
             {
                 const ActivityLog::WindowOnly quiet(m_log);

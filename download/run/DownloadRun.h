@@ -82,6 +82,7 @@ private:
     void showName(const UrlEntry &entry);
     bool fetch(const QString &url);
     Outcome readBody(const QString &path, const QElapsedTimer &sinceRequest);
+    bool betweenPieces(int i, QElapsedTimer *sinceEvents);
     Outcome commit(int k, const QString &fileName, const QString &path, int counter);
     // An entry whose file arrived in an earlier run that could not let it leave the
     // list: nothing when its record does not prove that.

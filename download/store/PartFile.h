@@ -77,6 +77,8 @@ public:
     // The next at most size bytes from the start of the body; empty at its end.
     // Throws FileError.
     QByteArray read(qsizetype size);
+    // Whether read has handed out the whole body.
+    bool readToEnd() const { return m_readBufferPos >= m_readBuffer.size() && m_readPos >= m_size; }
 
     // A complete body on its way to its name, no longer held by any PartFile: its
     // descriptor, its hidden paths and what is needed to keep it should it not be named.
