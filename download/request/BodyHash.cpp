@@ -7,6 +7,7 @@
 
 #include <QAbstractEventDispatcher>
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QStringList>
 
 #include <openssl/evp.h>
@@ -34,6 +35,8 @@ using Context = std::unique_ptr<EVP_MD_CTX, ContextDeleter>;
 
 // How often a thread that has caught up with the body looks whether it grew.
 constexpr auto LookAgain = std::chrono::milliseconds(10);
+// How long the end of the program waits for threads that were told to stop.
+constexpr int LeavingGraceMs = 2000;
 } // namespace
 
 class BodyHash::Worker
@@ -45,6 +48,8 @@ public:
     void complete(qint64 size);
     // Tells the threads to stop at their next block; waits for nothing.
     void cancel();
+    // Lets the threads run on by themselves; this object must then outlive them.
+    void detach();
     bool ended() const { return m_ended; }
     bool done() const { return m_threads == 0; }
     Verdict finish();
@@ -127,6 +132,16 @@ void BodyHash::Worker::cancel()
 {
     m_cancelled = true;
     m_wake.notify_all();
+}
+
+void BodyHash::Worker::detach()
+{
+    cancel();
+    // The one that took over still joins the one behind.
+    if (m_rest.joinable())
+        m_rest.detach();
+    else if (m_behind.joinable())
+        m_behind.detach();
 }
 
 qint64 BodyHash::Worker::limit(bool *whole) const
@@ -239,8 +254,16 @@ BodyHash::BodyHash() = default;
 BodyHash::~BodyHash()
 {
     letGo();
-    // The threads let go of were told to stop: each is one block from its end.
-    m_leaving.clear();
+    // Those let go of were told to stop and end within a block, unless a read waits
+    // for a disk that hangs: such a one is left to the end of the process, which
+    // would otherwise never come.
+    const QDeadlineTimer deadline(LeavingGraceMs);
+    while (!m_leaving.empty() && !deadline.hasExpired()) {
+        std::this_thread::sleep_for(LookAgain);
+        std::erase_if(m_leaving, [](const std::unique_ptr<Worker> &worker) { return worker->done(); });
+    }
+    for (std::unique_ptr<Worker> &worker : m_leaving)
+        worker.release()->detach();
 }
 
 void BodyHash::start(const QList<Checksum::Sum> &sums, int fd)
