@@ -844,10 +844,7 @@ private Q_SLOTS:
 
         // The disk.
         {
-            Scenario s;
-            s.lines = {QStringLiteral("a -> @S@/ok/a")};
-            s.kept = {0};
-            s.exitCode = 2;
+            Scenario s = fails(QStringLiteral("a -> @S@/ok/a"), 2);
             s.setup = Setup::DownloadsIsFile;
             add("a file in place of the download folder", s);
         }
@@ -909,10 +906,7 @@ private Q_SLOTS:
         {
             // What the kernel did not bring to the disk may be gone without a word: such
             // a body is never continued, nothing of it stays.
-            Scenario s;
-            s.lines = {QStringLiteral("v -> @S@/whole")};
-            s.kept = {0};
-            s.exitCode = 1;
+            Scenario s = fails(QStringLiteral("v -> @S@/whole"));
             s.setup = Setup::BodyFlushFails;
             add("flush of a body that could be continued fails", s);
         }
